@@ -1,0 +1,9 @@
+# Compiler settings shared by every target of the project.
+add_compile_options(-Wall -Wextra -Werror)
+
+if(KORSA_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+

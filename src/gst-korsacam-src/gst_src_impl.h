@@ -1,0 +1,64 @@
+#pragma once
+
+// The velakorsasrc element: a live push source for the camera boards.
+
+#include "device_state_impl.h"
+
+#include <gst/base/gstpushsrc.h>
+#include <gst/gst.h>
+
+#include <cstdint>
+#include <mutex>
+#include <system_error>
+
+G_BEGIN_DECLS
+
+#define GST_TYPE_VELAKORSASRC (gst_velakorsasrc_get_type())
+#define GST_VELAKORSASRC(obj) (G_TYPE_CHECK_INSTANCE_CAST((obj), GST_TYPE_VELAKORSASRC, GstVelaKorsaSrc))
+#define GST_IS_VELAKORSASRC(obj) (G_TYPE_CHECK_INSTANCE_TYPE((obj), GST_TYPE_VELAKORSASRC))
+
+struct GstVelaKorsaSrc
+{
+    GstPushSrc parent;
+
+    // Constructed in instance init and destroyed in finalize (the GObject instance memory
+    // is plain storage, so both are placed there by hand).
+    gst_korsa::device_state device_state;
+    std::mutex mtx; // camera open/close, cached caps, property interface lookups
+
+    int32_t fps_numerator;
+    int32_t fps_denominator;
+    int32_t sensor_debug_addr;
+
+    GstCaps* caps; // caps of the open camera, or nullptr
+};
+
+struct GstVelaKorsaSrcClass
+{
+    GstPushSrcClass parent_class;
+};
+
+GType gst_velakorsasrc_get_type(void);
+
+// Registers the plug-in statically (for applications and tests that link the element in).
+gboolean gst_plugin_velakorsasrc_register(void);
+
+const GstPluginDesc* gst_velakorsasrc_plugin_desc(void);
+
+G_END_DECLS
+
+GST_DEBUG_CATEGORY_EXTERN(gst_velakorsasrc_debug);
+
+namespace gst_korsa {
+
+const char* get_static_vela_device_connnection_type();
+
+// Under the element mutex: make sure a camera is open and return its device state.
+device_state* get_open_device_instance(GstVelaKorsaSrc* self);
+
+// The element steps below expect the element mutex to be held by the caller.
+std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial);
+void close_camera(GstVelaKorsaSrc* self);
+bool ensure_open(GstVelaKorsaSrc* self);
+
+} // namespace gst_korsa
