@@ -43,10 +43,9 @@ gchar* vela_prop_get_vela_property_type(VelaProp* self, const gchar* name)
     return iface->get_vela_property_type(self, name);
 }
 
-gboolean vela_prop_get_vela_property(VelaProp* self, const gchar* name, GValue* value,
-                                     GValue* min, GValue* max, GValue* def, GValue* step,
-                                     GValue* type, GValue* flags, GValue* category,
-                                     GValue* group)
+gboolean vela_prop_get_vela_property(VelaProp* self, const gchar* name, GValue* value, GValue* min,
+                                     GValue* max, GValue* def, GValue* step, GValue* type,
+                                     GValue* flags, GValue* category, GValue* group)
 {
     VelaPropInterface* iface = get_iface(self);
     if (iface == NULL || name == NULL || iface->get_vela_property == NULL)
@@ -61,8 +60,8 @@ gboolean vela_prop_get_vela_property(VelaProp* self, const gchar* name, GValue* 
             return FALSE;
         }
     }
-    return iface->get_vela_property(self, name, value, min, max, def, step, type, flags,
-                                    category, group);
+    return iface->get_vela_property(self, name, value, min, max, def, step, type, flags, category,
+                                    group);
 }
 
 GSList* vela_prop_get_vela_menu_entries(VelaProp* self, const gchar* name)

@@ -52,10 +52,9 @@ gchar* vela_prop_get_vela_property_type(VelaProp* self, const gchar* name);
 
 /* Any of the nine out-values may be NULL; those given must be unset, otherwise the call
  * fails without touching them. */
-gboolean vela_prop_get_vela_property(VelaProp* self, const gchar* name, GValue* value,
-                                     GValue* min, GValue* max, GValue* def, GValue* step,
-                                     GValue* type, GValue* flags, GValue* category,
-                                     GValue* group);
+gboolean vela_prop_get_vela_property(VelaProp* self, const gchar* name, GValue* value, GValue* min,
+                                     GValue* max, GValue* def, GValue* step, GValue* type,
+                                     GValue* flags, GValue* category, GValue* group);
 
 GSList* vela_prop_get_vela_menu_entries(VelaProp* self, const gchar* name);
 

@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 
-namespace gst_korsa {
+namespace gst_korsa
+{
 
 bool read_env_switch(const char* name)
 {

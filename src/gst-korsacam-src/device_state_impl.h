@@ -11,7 +11,8 @@
 #include <system_error>
 #include <vector>
 
-namespace gst_korsa {
+namespace gst_korsa
+{
 
 class device_state
 {

@@ -13,7 +13,8 @@
 GST_DEBUG_CATEGORY(gst_velakorsasrc_debug);
 #define GST_CAT_DEFAULT gst_velakorsasrc_debug
 
-namespace {
+namespace
+{
 
 enum
 {
@@ -208,10 +209,10 @@ void install_properties(GObjectClass* gobject_class)
                          "can be queued in gstreamer. If you see source buffer drops, increase "
                          "this or prevent too many pending buffers.",
                          0, 256, 2, rw));
-    g_object_class_install_property(
-        gobject_class, PROP_DO_TIMESTAMP,
-        g_param_spec_boolean("do-timestamp", "Do timestamp",
-                             "Apply current stream time to buffers", TRUE, rw_construct));
+    g_object_class_install_property(gobject_class, PROP_DO_TIMESTAMP,
+                                    g_param_spec_boolean("do-timestamp", "Do timestamp",
+                                                         "Apply current stream time to buffers",
+                                                         TRUE, rw_construct));
     g_object_class_install_property(
         gobject_class, PROP_DROP_INCOMPLETE_BUFFER,
         g_param_spec_boolean("drop-incomplete-buffer", "Drop incomplete buffers",
@@ -223,10 +224,10 @@ void install_properties(GObjectClass* gobject_class)
             g_param_spec_int("sensor-debug-addr", "Sensor Register Address",
                              "Sensor Register Address for read/write operation", 0, 65535, 0,
                              rw_construct));
-        g_object_class_install_property(
-            gobject_class, PROP_SENSOR_DEBUG_VALUE,
-            g_param_spec_int("sensor-debug-value", "Sensor Register Value",
-                             "Sensor Register Value", 0, 255, 0, rw));
+        g_object_class_install_property(gobject_class, PROP_SENSOR_DEBUG_VALUE,
+                                        g_param_spec_int("sensor-debug-value",
+                                                         "Sensor Register Value",
+                                                         "Sensor Register Value", 0, 255, 0, rw));
     }
     g_object_class_install_property(
         gobject_class, PROP_SHOW_OVERLAY,
@@ -257,8 +258,8 @@ void gst_velakorsasrc_class_init(gpointer klass, gpointer /*class_data*/)
     }
     gstlog::setup_gst_logging(gst_velakorsasrc_debug);
 
-    gst_element_class_set_static_metadata(element_class, "Korsa Cam Video Source",
-                                          "Source/Video", "Korsa Cam based source",
+    gst_element_class_set_static_metadata(element_class, "Korsa Cam Video Source", "Source/Video",
+                                          "Korsa Cam based source",
                                           "Velakorsa camera team <cameras@velakorsa.example>");
     gst_element_class_add_static_pad_template(element_class, &src_template);
 }
@@ -311,9 +312,8 @@ GType gst_velakorsasrc_get_type(void)
     {
         GType type = g_type_register_static_simple(
             GST_TYPE_PUSH_SRC, g_intern_static_string("GstVelaKorsaSrc"),
-            sizeof(GstVelaKorsaSrcClass),
-            gst_velakorsasrc_class_init, sizeof(GstVelaKorsaSrc), gst_velakorsasrc_init,
-            static_cast<GTypeFlags>(0));
+            sizeof(GstVelaKorsaSrcClass), gst_velakorsasrc_class_init, sizeof(GstVelaKorsaSrc),
+            gst_velakorsasrc_init, static_cast<GTypeFlags>(0));
         const GInterfaceInfo vela_prop_info = {gst_korsa::gst_vela_prop_interface_init, nullptr,
                                                nullptr};
         g_type_add_interface_static(type, VELA_TYPE_PROP, &vela_prop_info);
@@ -329,14 +329,14 @@ const GstPluginDesc* gst_velakorsasrc_plugin_desc(void)
 
 gboolean gst_plugin_velakorsasrc_register(void)
 {
-    return gst_plugin_register_static(plugin_desc.major_version, plugin_desc.minor_version,
-                                      plugin_desc.name, plugin_desc.description,
-                                      plugin_desc.plugin_init, plugin_desc.version,
-                                      plugin_desc.license, plugin_desc.source,
-                                      plugin_desc.package, plugin_desc.origin);
+    return gst_plugin_register_static(
+        plugin_desc.major_version, plugin_desc.minor_version, plugin_desc.name,
+        plugin_desc.description, plugin_desc.plugin_init, plugin_desc.version, plugin_desc.license,
+        plugin_desc.source, plugin_desc.package, plugin_desc.origin);
 }
 
-namespace gst_korsa {
+namespace gst_korsa
+{
 
 const char* get_static_vela_device_connnection_type()
 {

@@ -14,7 +14,8 @@
 G_BEGIN_DECLS
 
 #define GST_TYPE_VELAKORSASRC (gst_velakorsasrc_get_type())
-#define GST_VELAKORSASRC(obj) (G_TYPE_CHECK_INSTANCE_CAST((obj), GST_TYPE_VELAKORSASRC, GstVelaKorsaSrc))
+#define GST_VELAKORSASRC(obj)                                                                      \
+    (G_TYPE_CHECK_INSTANCE_CAST((obj), GST_TYPE_VELAKORSASRC, GstVelaKorsaSrc))
 #define GST_IS_VELAKORSASRC(obj) (G_TYPE_CHECK_INSTANCE_TYPE((obj), GST_TYPE_VELAKORSASRC))
 
 struct GstVelaKorsaSrc
@@ -49,7 +50,8 @@ G_END_DECLS
 
 GST_DEBUG_CATEGORY_EXTERN(gst_velakorsasrc_debug);
 
-namespace gst_korsa {
+namespace gst_korsa
+{
 
 const char* get_static_vela_device_connnection_type();
 

@@ -1,6 +1,7 @@
 #include "vela_prop_impl.h"
 
-namespace gst_korsa {
+namespace gst_korsa
+{
 
 void gst_vela_prop_init(VelaPropInterface* iface)
 {

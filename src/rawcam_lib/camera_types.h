@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace korsa_cam {
+namespace korsa_cam
+{
 
 struct stream_type_desc
 {

@@ -3,8 +3,10 @@
 #include <array>
 #include <cerrno>
 
-namespace korsa_cam {
-namespace {
+namespace korsa_cam
+{
+namespace
+{
 
 struct status_text
 {

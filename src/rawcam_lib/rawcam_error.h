@@ -5,7 +5,8 @@
 #include <string>
 #include <system_error>
 
-namespace korsa_cam {
+namespace korsa_cam
+{
 
 enum class status : int
 {

@@ -6,7 +6,8 @@
 
 #include <system_error>
 
-namespace korsa_cam {
+namespace korsa_cam
+{
 
 template <typename T>
 using result = boost::outcome_v2::std_result<T>;

@@ -10,7 +10,8 @@
 using test_support::make_src;
 using test_support::pop_errors;
 
-namespace {
+namespace
+{
 
 GParamSpec* find_prop(GstElement* e, const char* name)
 {
@@ -137,8 +138,8 @@ TEST(ElementProperties, FreshElementDefaults)
     gint queued = -1;
     gboolean drop = TRUE, overlay = TRUE, do_ts = FALSE;
     g_object_get(e, "serial", &serial, "type", &type, "max-queued-gst-buffers", &queued,
-                 "drop-incomplete-buffer", &drop, "show-overlay", &overlay, "do-timestamp",
-                 &do_ts, nullptr);
+                 "drop-incomplete-buffer", &drop, "show-overlay", &overlay, "do-timestamp", &do_ts,
+                 nullptr);
     EXPECT_STREQ(serial, "");
     EXPECT_STREQ(type, "korsa");
     EXPECT_EQ(queued, 2);
@@ -156,8 +157,8 @@ TEST(ElementProperties, SwitchesWriteThroughToTheDeviceState)
 {
     GstElement* e = make_src();
     auto* src = GST_VELAKORSASRC(e);
-    g_object_set(e, "drop-incomplete-buffer", TRUE, "show-overlay", TRUE,
-                 "max-queued-gst-buffers", 7, "do-timestamp", FALSE, nullptr);
+    g_object_set(e, "drop-incomplete-buffer", TRUE, "show-overlay", TRUE, "max-queued-gst-buffers",
+                 7, "do-timestamp", FALSE, nullptr);
     EXPECT_TRUE(src->device_state.drop_incomplete);
     EXPECT_TRUE(src->device_state.show_overlay);
     EXPECT_EQ(src->device_state.max_queued_buffers, 7);

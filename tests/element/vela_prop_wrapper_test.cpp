@@ -6,7 +6,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 struct TestImpl
 {
@@ -89,8 +90,8 @@ GType test_impl_get_type()
     if (g_once_init_enter(&id))
     {
         GType t = g_type_register_static_simple(
-            G_TYPE_OBJECT, "VelaPropTestImpl", sizeof(TestImplClass),
-            test_impl_class_init, sizeof(TestImpl), test_impl_init, static_cast<GTypeFlags>(0));
+            G_TYPE_OBJECT, "VelaPropTestImpl", sizeof(TestImplClass), test_impl_class_init,
+            sizeof(TestImpl), test_impl_init, static_cast<GTypeFlags>(0));
         const GInterfaceInfo info = {iface_init, nullptr, nullptr};
         g_type_add_interface_static(t, VELA_TYPE_PROP, &info);
         g_once_init_leave(&id, t);
@@ -178,8 +179,8 @@ TEST(VelaPropWrappers, NullAndForeignObjectsFail)
         EXPECT_EQ(vela_prop_get_vela_property_names(p), nullptr);
         EXPECT_EQ(vela_prop_get_vela_property_type(p, "Gain"), nullptr);
         GValue v = G_VALUE_INIT;
-        EXPECT_FALSE(vela_prop_get_vela_property(p, "Gain", &v, nullptr, nullptr, nullptr,
-                                                 nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_FALSE(vela_prop_get_vela_property(p, "Gain", &v, nullptr, nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr));
         EXPECT_FALSE(G_IS_VALUE(&v));
         EXPECT_EQ(vela_prop_get_vela_menu_entries(p, "Gain"), nullptr);
         GValue in = G_VALUE_INIT;

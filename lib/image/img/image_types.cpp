@@ -3,8 +3,10 @@
 #include <array>
 #include <string_view>
 
-namespace img {
-namespace {
+namespace img
+{
+namespace
+{
 
 struct bpp_group
 {

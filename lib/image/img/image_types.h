@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace img {
+namespace img
+{
 
 struct dim
 {

@@ -4,7 +4,8 @@
 
 #include <string>
 
-namespace gstlog {
+namespace gstlog
+{
 
 GstDebugLevel gst_sink::map_level(spdlog::level::level_enum level) noexcept
 {
