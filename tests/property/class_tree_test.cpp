@@ -20,7 +20,11 @@ namespace sp = korsa_cam::standard_properties;
 namespace
 {
 
-class test_driver final : public virtual sensor_impl_itf, protected property_handler
+// The non-property operations come from the stub; the shape that matters is the direct
+// virtual interface base next to a non-public registry.
+class test_driver final : public virtual sensor_impl_itf,
+                          public korsa_test::no_hardware_ops,
+                          protected property_handler
 {
 public:
     test_driver()
@@ -36,29 +40,16 @@ public:
     }
 
     property_handler& handler() { return *this; }
-
     sensor_config get_connection_config() override { return {1, 4}; }
-    std::vector<stream_type_desc> get_available_format_list() override { return {}; }
-    framerate_data get_available_fps_list(img::img_type) override { return {30.0}; }
-    result<mmal::pi::csi_settings> setup_format(img::img_type, double) override
-    {
-        return mmal::pi::csi_settings{};
-    }
-    std::error_code start_stream() override { return {}; }
-    std::error_code stop_stream() override { return {}; }
-    std::error_code sensor_register_write(uint32_t, std::span<const uint8_t>) override
-    {
-        return {};
-    }
-    std::error_code sensor_register_read(uint32_t, std::span<uint8_t>&) override { return {}; }
-    bool test_reachable() override { return true; }
 
 private:
     double exposure_ = 33000;
     int32_t trigger_ = 0;
 };
 
-class test_wrapper final : public virtual sensor_impl_itf, private chained_property_handler
+class test_wrapper final : public virtual sensor_impl_itf,
+                           public korsa_test::no_hardware_ops,
+                           private chained_property_handler
 {
 public:
     explicit test_wrapper(std::unique_ptr<sensor_impl_itf> s)
@@ -74,29 +65,6 @@ public:
     }
 
     sensor_config get_connection_config() override { return sensor_->get_connection_config(); }
-    std::vector<stream_type_desc> get_available_format_list() override
-    {
-        return sensor_->get_available_format_list();
-    }
-    framerate_data get_available_fps_list(img::img_type t) override
-    {
-        return sensor_->get_available_fps_list(t);
-    }
-    result<mmal::pi::csi_settings> setup_format(img::img_type t, double fps) override
-    {
-        return sensor_->setup_format(t, fps);
-    }
-    std::error_code start_stream() override { return sensor_->start_stream(); }
-    std::error_code stop_stream() override { return sensor_->stop_stream(); }
-    std::error_code sensor_register_write(uint32_t a, std::span<const uint8_t> d) override
-    {
-        return sensor_->sensor_register_write(a, d);
-    }
-    std::error_code sensor_register_read(uint32_t a, std::span<uint8_t>& d) override
-    {
-        return sensor_->sensor_register_read(a, d);
-    }
-    bool test_reachable() override { return sensor_->test_reachable(); }
 
 private:
     std::unique_ptr<sensor_impl_itf> sensor_;

@@ -1,4 +1,3 @@
-#include "property_ranges.h"
 #include "standard_properties.h"
 
 #include <gtest/gtest.h>
@@ -56,14 +55,4 @@ TEST(StandardProperties, TableIsTheCommonControlSet)
     EXPECT_EQ(all[9], &sp::trigger_source_fpd_link());
     EXPECT_EQ(all[10], &sp::trigger_source_direct());
     EXPECT_EQ(all[12], &sp::show_overlay());
-}
-
-TEST(StandardProperties, MenuRangeSpansTheEntries)
-{
-    EXPECT_EQ(make_menu_range(sp::trigger_source_direct(), 0).max.i64, 0);
-    const property_range r = make_menu_range(sp::strobe_mode(), 1);
-    EXPECT_EQ(r.min.i64, 0);
-    EXPECT_EQ(r.max.i64, 1);
-    EXPECT_EQ(r.default_value.i64, 1);
-    EXPECT_EQ(r.step.i64, 1);
 }
