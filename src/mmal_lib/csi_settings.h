@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-namespace mmal {
+namespace mmal
+{
 
 enum class bayer_order : int
 {
@@ -15,7 +16,8 @@ enum class bayer_order : int
     rggb = 3,
 };
 
-namespace pi {
+namespace pi
+{
 
 struct csi_settings
 {
