@@ -12,6 +12,9 @@
 namespace korsa_vc_sim
 {
 
+// The simulated GPU memory is bounded like the real one.
+constexpr uint64_t max_vcsm_bytes = 512u << 20;
+
 state::~state()
 {
     for (auto& t : zombies)
@@ -133,8 +136,8 @@ extern "C"
             complain("vcsm_malloc_cache before vcsm_init");
             return 0;
         }
-        if (should_fail(KORSA_VC_SIM_OP_VCSM_MALLOC) || size == 0 || size > (512u << 20) ||
-            cache > VCSM_CACHE_TYPE_HOST_AND_VC)
+        if (should_fail(KORSA_VC_SIM_OP_VCSM_MALLOC) || size == 0 || size > max_vcsm_bytes ||
+            s.vcsm_bytes + size > max_vcsm_bytes || cache > VCSM_CACHE_TYPE_HOST_AND_VC)
         {
             return 0;
         }
@@ -147,6 +150,7 @@ extern "C"
         const unsigned user = b.user_handle;
         s.user_by_vc[b.vc_handle] = user;
         s.vcsm_by_user.emplace(user, std::move(b));
+        s.vcsm_bytes += size;
         ++s.counters.vcsm_allocs;
         return user;
     }
@@ -207,6 +211,7 @@ extern "C"
         {
             ++s.counters.vcsm_freed_while_locked;
         }
+        s.vcsm_bytes -= it->second.size;
         s.user_by_vc.erase(it->second.vc_handle);
         s.vcsm_by_user.erase(it);
         ++s.counters.vcsm_frees;

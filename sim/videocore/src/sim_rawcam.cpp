@@ -850,6 +850,11 @@ extern "C"
         stats->live_pools = s.pools.size();
         stats->live_queues = s.queues.size();
         stats->live_headers = s.live_headers.size();
+        stats->free_headers = 0;
+        for (const auto& [raw, pool] : s.pools)
+        {
+            stats->free_headers += pool->queue.items.size();
+        }
         stats->live_vcsm_handles = s.vcsm_by_user.size();
         stats->locked_vcsm_handles =
             static_cast<uint64_t>(std::count_if(s.vcsm_by_user.begin(), s.vcsm_by_user.end(),

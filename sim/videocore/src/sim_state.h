@@ -148,6 +148,7 @@ struct state
     std::condition_variable cv;
 
     int vcsm_users = 0;
+    uint64_t vcsm_bytes = 0;
     std::map<unsigned, vcsm_block> vcsm_by_user;
     std::map<unsigned, unsigned> user_by_vc;
     unsigned next_user_handle = 0x100;

@@ -82,6 +82,7 @@ extern "C"
         uint64_t live_pools;
         uint64_t live_queues;
         uint64_t live_headers;
+        uint64_t free_headers; /* headers back in their pool's free queue */
         uint64_t live_vcsm_handles;
         uint64_t locked_vcsm_handles;
         /* Counters since start or korsa_vc_sim_reset_counters. */
