@@ -1,4 +1,4 @@
-# Finds the VideoCore userland SDK (MMAL, VCOS, VCSM, bcm_host) where the Pi installs it and
+# Finds the VideoCore SDK (MMAL, VCOS, VCSM, bcm_host) where the Pi installs it and
 # provides it as the target korsa_videocore. Without it, sim/videocore supplies the same
 # headers and calls as a simulation and defines korsa_videocore itself.
 #
@@ -7,7 +7,7 @@
 #
 # Sets KORSA_VIDEOCORE_SDK_FOUND.
 
-set(KORSA_VIDEOCORE_ROOT "/opt/vc" CACHE PATH "Root of the VideoCore userland SDK")
+set(KORSA_VIDEOCORE_ROOT "/opt/vc" CACHE PATH "Root of the VideoCore SDK")
 option(KORSA_FORCE_VIDEOCORE_SIM "Use the simulated VideoCore layer even if the SDK exists" OFF)
 
 set(KORSA_VIDEOCORE_SDK_FOUND FALSE)
