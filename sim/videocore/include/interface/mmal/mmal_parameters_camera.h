@@ -1,0 +1,101 @@
+/* Camera receiver parameters of the simulated VideoCore multimedia layer. */
+#ifndef KORSA_SIM_MMAL_PARAMETERS_CAMERA_H
+#define KORSA_SIM_MMAL_PARAMETERS_CAMERA_H
+
+#include "mmal_parameters_common.h"
+
+#ifdef __cplusplus
+extern "C"
+{
+#endif
+
+    enum
+    {
+        MMAL_PARAMETER_CAMERA_RX_CONFIG = MMAL_PARAMETER_GROUP_CAMERA + 0x4D,
+        MMAL_PARAMETER_CAMERA_RX_TIMING = MMAL_PARAMETER_GROUP_CAMERA + 0x4E,
+    };
+
+    typedef enum
+    {
+        MMAL_CAMERA_RX_CONFIG_DECODE_NONE = 0,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM8TO10,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM7TO10,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM6TO10,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM8TO12,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM7TO12,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM6TO12,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM10TO14,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM8TO14,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM12TO16,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM10TO16,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DPCM8TO16,
+        MMAL_CAMERA_RX_CONFIG_DECODE_DUMMY = 0x7FFFFFFF
+    } MMAL_CAMERA_RX_CONFIG_DECODE;
+
+    typedef enum
+    {
+        MMAL_CAMERA_RX_CONFIG_ENCODE_NONE = 0,
+        MMAL_CAMERA_RX_CONFIG_ENCODE_DPCM10TO8,
+        MMAL_CAMERA_RX_CONFIG_ENCODE_DPCM12TO8,
+        MMAL_CAMERA_RX_CONFIG_ENCODE_DPCM14TO8,
+        MMAL_CAMERA_RX_CONFIG_ENCODE_DUMMY = 0x7FFFFFFF
+    } MMAL_CAMERA_RX_CONFIG_ENCODE;
+
+    typedef enum
+    {
+        MMAL_CAMERA_RX_CONFIG_UNPACK_NONE = 0,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_6,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_7,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_8,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_10,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_12,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_14,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_16,
+        MMAL_CAMERA_RX_CONFIG_UNPACK_DUMMY = 0x7FFFFFFF
+    } MMAL_CAMERA_RX_CONFIG_UNPACK;
+
+    typedef enum
+    {
+        MMAL_CAMERA_RX_CONFIG_PACK_NONE = 0,
+        MMAL_CAMERA_RX_CONFIG_PACK_8,
+        MMAL_CAMERA_RX_CONFIG_PACK_10,
+        MMAL_CAMERA_RX_CONFIG_PACK_12,
+        MMAL_CAMERA_RX_CONFIG_PACK_14,
+        MMAL_CAMERA_RX_CONFIG_PACK_16,
+        MMAL_CAMERA_RX_CONFIG_PACK_RAW10,
+        MMAL_CAMERA_RX_CONFIG_PACK_RAW12,
+        MMAL_CAMERA_RX_CONFIG_PACK_DUMMY = 0x7FFFFFFF
+    } MMAL_CAMERA_RX_CONFIG_PACK;
+
+    typedef struct
+    {
+        MMAL_PARAMETER_HEADER_T hdr;
+        MMAL_CAMERA_RX_CONFIG_DECODE decode;
+        MMAL_CAMERA_RX_CONFIG_ENCODE encode;
+        MMAL_CAMERA_RX_CONFIG_UNPACK unpack;
+        MMAL_CAMERA_RX_CONFIG_PACK pack;
+        uint32_t data_lanes;
+        uint32_t encode_block_length;
+        uint32_t embedded_data_lines;
+        uint32_t image_id;
+    } MMAL_PARAMETER_CAMERA_RX_CONFIG_T;
+
+    typedef struct
+    {
+        MMAL_PARAMETER_HEADER_T hdr;
+        uint32_t timing1;
+        uint32_t timing2;
+        uint32_t timing3;
+        uint32_t timing4;
+        uint32_t timing5;
+        uint32_t term1;
+        uint32_t term2;
+        uint32_t cpi_timing1;
+        uint32_t cpi_timing2;
+    } MMAL_PARAMETER_CAMERA_RX_TIMING_T;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

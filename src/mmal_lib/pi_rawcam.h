@@ -1,0 +1,56 @@
+#pragma once
+
+// The Pi's CSI-2 raw camera receiver: configures "vc.ril.rawcam" from the receiver settings
+// of one stream and delivers whole frames in shared memory that the process reads directly.
+
+#include "csi_settings.h"
+#include "mmal_obj.h"
+#include "vcsm_pool.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <system_error>
+
+namespace mmal::pi
+{
+
+class raspirawcam_component
+{
+public:
+    using frame_callback = std::function<void(buffer_header&)>;
+
+    raspirawcam_component() = default;
+    ~raspirawcam_component();
+    raspirawcam_component(const raspirawcam_component&) = delete;
+    raspirawcam_component& operator=(const raspirawcam_component&) = delete;
+
+    // Builds the receiver for one stream, closing any previous one. output_bit_depth below
+    // 1 or equal to the native depth delivers frames as received; extra_buffers is added to
+    // the receiver's recommended buffer count.
+    std::error_code setup(const csi_settings& settings, unsigned extra_buffers,
+                          int output_bit_depth);
+    // Starts delivery; callback runs on the receiver's thread with data() at the frame.
+    std::error_code start(frame_callback callback);
+    void stop();
+    void close();
+    // Gives a delivered buffer back for refilling (or to its pool when the receiver no
+    // longer takes it). An error means the header was not one of this receiver's current
+    // buffers and was left untouched.
+    std::error_code requeue_buffer(MMAL_BUFFER_HEADER_T* header);
+
+    uint32_t stride() const noexcept { return stride_; }
+    bool streaming() const noexcept { return streaming_.load(); }
+
+private:
+    void configure(const csi_settings& settings, unsigned extra_buffers, int output_bit_depth);
+    void shut_down_stream();
+
+    component component_;
+    vcsm_pool pool_;
+    uint32_t stride_ = 0;
+    std::atomic<bool> streaming_{false};
+    port output_; // output port 0, kept so that returning buffers needs no lookup
+};
+
+} // namespace mmal::pi
