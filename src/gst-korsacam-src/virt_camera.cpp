@@ -178,6 +178,12 @@ void virt_cam::reenqueue_buffer(korsa_cam::buffer_id_type id)
     // Otherwise it rests until the next stream setup: stopping empties the free list.
 }
 
+std::size_t virt_cam::allocated_buffers()
+{
+    std::lock_guard lock(mtx_);
+    return storage_.size();
+}
+
 void virt_cam::generator_func()
 {
     const int64_t period_ns = virt_cam_period_ms(fps_) * 1'000'000;

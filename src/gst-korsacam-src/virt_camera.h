@@ -48,6 +48,9 @@ public:
     korsa_cam::device_info get_device_info() override;
     bool test_reachable() override { return true; }
 
+    // Buffers currently allocated, lent ones of closed streams included.
+    std::size_t allocated_buffers();
+
 private:
     struct frame_buffer
     {
