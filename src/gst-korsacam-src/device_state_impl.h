@@ -1,47 +1,164 @@
 #pragma once
 
-// The bridge between the element and one open camera.
+// The bridge between the element and one open camera. It opens and closes the camera,
+// forwards stream and property calls, and runs the frame hand-over: frames the camera
+// delivers on its own thread are counted, filtered and queued with a bound; the element's
+// streaming thread takes them one by one; every frame goes back to its camera exactly once.
+// A device-lost watcher thread polls the camera while it is open.
+//
+// Frames handed out (gst_buffer_desc) do not point back at this object but at a shared
+// return path (see frame_return_path.h), so a GstBuffer may be released at any time, also
+// after this object is gone.
 
 #include "camera_itf.h"
+#include "fps_meter.h"
+#include "frame_drop_info.h"
+#include "frame_return_path.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace gst_korsa
 {
 
+// What a device state reaches outside itself; tests replace these, the element keeps the
+// defaults.
+struct device_state_hooks
+{
+    using opener =
+        std::function<korsa_cam::result<korsa_cam::camera_create_info>(const std::string& serial)>;
+
+    // Opens the camera for a serial (default: the camera selection, create_camera_object).
+    opener open_camera;
+    // Microseconds of the clock the frame rate is measured against (default: system clock).
+    std::function<int64_t()> now_us;
+    // How often the device-lost watcher asks the camera whether it still answers.
+    std::chrono::milliseconds poll_interval{1000};
+};
+
 class device_state
 {
 public:
     device_state();
+    explicit device_state(device_state_hooks hooks);
     ~device_state();
 
     device_state(const device_state&) = delete;
     device_state& operator=(const device_state&) = delete;
 
+    // Closes what is open, then opens the camera for `serial` (empty: the library's choice)
+    // and starts the device-lost watcher. On failure the error is returned and nothing is open.
     std::error_code open(const std::string& serial);
+    // Stops and closes the stream, stops the watcher and lets go of the camera.
     void close();
 
     bool is_open() const noexcept { return camera != nullptr; }
 
+    // Need an open camera.
     std::string get_device_name();
+    std::vector<korsa_cam::device_info> get_device_list();
     std::vector<korsa_cam::stream_type_desc> get_available_stream_types();
+    korsa_cam::framerate_data get_available_fps(img::img_type type);
 
+    // Without a camera these answer with the generic error 9 (bad file descriptor).
+    korsa_cam::result<int> setup_stream(img::img_type type, double fps);
+    std::error_code start_stream();
+    // Stops the camera, returns every queued frame to it and wakes a waiting taker.
+    void stop_stream();
+    void close_stream();
+
+    // While flushing, arriving frames are dropped and wait_for_next_img answers at once.
+    // Turning it on returns every queued frame to the camera.
+    void set_flushing_state(bool flushing);
+
+    // Blocks until a frame is queued. Answers (frame, false), or (none, true) while flushing,
+    // or (none, false) when no camera is open or it no longer streams (end of stream).
+    std::pair<std::unique_ptr<gst_buffer_desc>, bool> wait_for_next_img();
+
+    // The camera's delivery callback.
+    void receive_buffer(korsa_cam::buffer_desc buffer);
+
+    // Returns a frame taken with wait_for_next_img: by id to the current stream's camera, or
+    // by record to the camera and stream the frame came from.
+    void requeue_buffer(korsa_cam::buffer_id_type id);
+    void requeue_buffer(std::unique_ptr<gst_buffer_desc> desc);
+
+    // Raw sensor register access for debugging: -1 when unavailable.
     int sensor_debug_get(int address);
     std::error_code sensor_debug_set(int address, int value);
 
-    std::string serial;
+    // The camera's properties plus "ShowOverlay", which is answered here. The list is cached
+    // until close.
+    const std::vector<korsa_cam::property_desc>& get_property_list();
+    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view name);
+    korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view name);
+    std::error_code set_property(std::string_view name, korsa_cam::prop_values value);
+
+    // Draws the frame-information lines into a frame (with the current measured frame rate).
+    void apply_overlay(img::img_descriptor& image, const korsa_cam::frame_info& info,
+                       const frame_drop_info& drops);
+
+    frame_drop_info drop_info() const;
+    double measured_fps() const;
+    // Frames of the current stream accepted into the queue and not yet returned.
+    int buffers_out() const;
+    bool is_flushing() const noexcept { return flushing_.load(); }
+
+    // Settings the element writes.
+    std::string serial; // of the open camera; empty when closed
     std::shared_ptr<korsa_cam::camera_itf> camera;
     std::atomic<bool> drop_incomplete{false};
     std::atomic<bool> show_overlay{false};
     bool debug_properties_enabled = false;
+    // The most frames out of the camera's hands at once (queued plus held downstream), and
+    // the buffer count the camera is set up with.
     std::atomic<int> max_queued_buffers{2};
 
+    // Called with the serial on the watcher thread when the camera stops answering. It must
+    // not close this device state.
     std::function<void(const std::string&)> device_lost_callback;
+
+private:
+    struct queued_frame
+    {
+        korsa_cam::buffer_desc buffer;
+        std::shared_ptr<frame_return_path> path;
+    };
+
+    void watch_device();
+    void stop_watcher();
+    // Hands queued frames back to their cameras.
+    static void return_frames(std::vector<queued_frame>& frames);
+
+    device_state_hooks hooks_;
+
+    std::atomic<bool> stream_set_up_{false};
+
+    mutable std::mutex queue_mutex_;
+    std::condition_variable queue_cv_;
+    std::vector<queued_frame> queue_;
+    std::atomic<bool> flushing_{false};
+    std::shared_ptr<frame_return_path> path_; // of the current stream; empty when closed
+    fps_meter fps_;
+    frame_drop_info drop_info_;
+
+    std::vector<korsa_cam::property_desc> property_cache_;
+
+    std::thread poll_thread_;
+    std::mutex poll_mutex_;
+    std::condition_variable poll_cv_;
+    std::atomic<bool> poll_stop_{false};
 };
 
 // Reads an on/off environment switch: set and a nonzero base-10 number means on.
