@@ -262,6 +262,8 @@ void gst_velakorsasrc_class_init(gpointer klass, gpointer /*class_data*/)
                                           "Korsa Cam based source",
                                           "Velakorsa camera team <cameras@velakorsa.example>");
     gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    gst_korsa::install_streaming_overrides(static_cast<GstVelaKorsaSrcClass*>(klass));
 }
 
 void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
@@ -373,7 +375,7 @@ std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial)
         GST_ERROR_OBJECT(self, "Device did not provide ANY valid caps. Refusing playback.");
         return korsa_cam::make_error_code(korsa_cam::status::stream_caps_unavailable);
     }
-    return {};
+    return build_cached_caps(self);
 }
 
 void close_camera(GstVelaKorsaSrc* self)

@@ -60,7 +60,12 @@ device_state* get_open_device_instance(GstVelaKorsaSrc* self);
 
 // The element steps below expect the element mutex to be held by the caller.
 std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial);
+// Generates and caches the caps of the open camera (status 8 when it offers none).
+std::error_code build_cached_caps(GstVelaKorsaSrc* self);
 void close_camera(GstVelaKorsaSrc* self);
 bool ensure_open(GstVelaKorsaSrc* self);
+
+// Installs the element, base source and push source virtual functions.
+void install_streaming_overrides(GstVelaKorsaSrcClass* klass);
 
 } // namespace gst_korsa
