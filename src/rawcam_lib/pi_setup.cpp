@@ -23,13 +23,14 @@ kernel_version parse_kernel_release(std::string_view release) noexcept
     int slots[4] = {0, 0, 0, 0};
     std::size_t filled = 0;
     std::size_t i = 0;
-    while (filled < 4 && i < release.size())
+    // Text before the first number is skipped. After it, only a '.' leads to the next number:
+    // the digits of a suffix such as "-v7l+" name a build flavour, not a version.
+    while (i < release.size() && !is_digit(release[i]))
     {
-        if (!is_digit(release[i]))
-        {
-            ++i;
-            continue;
-        }
+        ++i;
+    }
+    while (filled < 4 && i < release.size() && is_digit(release[i]))
+    {
         // An absurdly long digit run saturates instead of overflowing.
         long long value = 0;
         while (i < release.size() && is_digit(release[i]))
@@ -42,6 +43,14 @@ kernel_version parse_kernel_release(std::string_view release) noexcept
             ++i;
         }
         slots[filled++] = static_cast<int>(value);
+        if (i + 1 < release.size() && release[i] == '.')
+        {
+            ++i;
+        }
+        else
+        {
+            break;
+        }
     }
     return {slots[0], slots[1], slots[2], slots[3]};
 }

@@ -16,7 +16,8 @@ struct kernel_version
     int fourth = 0;
 };
 
-// The first four decimal numbers of a kernel release text ("4.19.97-v7l+" gives 4.19.97.0).
+// Up to four dot-separated numbers from the first digit of a kernel release text on
+// ("4.19.97-v7l+" gives 4.19.97.0); missing numbers are 0.
 kernel_version parse_kernel_release(std::string_view release) noexcept;
 
 // The running kernel's version; 4.19.0.0 when uname fails.
