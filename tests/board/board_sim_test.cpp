@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <linux/i2c.h>
@@ -342,6 +343,19 @@ TEST_F(SimChips, SonySensorsStreamOnlyOutOfStandbyWithTheirStartRegister)
         ASSERT_EQ(bus.put(s.standby), 0);
         EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
     }
+}
+
+// The simulated receiver finds the streaming query by name, without linking to this library.
+TEST_F(SimChips, StreamingQueryIsFoundByName)
+{
+    using query_fn = int (*)();
+    auto query = reinterpret_cast<query_fn>(::dlsym(RTLD_DEFAULT, "korsa_sim_sensor_streaming"));
+    ASSERT_NE(query, nullptr);
+    raw_bus bus;
+    ASSERT_EQ(bus.bind(0x1A), 0);
+    EXPECT_EQ(query(), 0);
+    ASSERT_EQ(bus.put({0x30, 0x00, 0x00, 0x00, 0x00}), 0);
+    EXPECT_EQ(query(), 1);
 }
 
 TEST_F(SimChips, Imx290SoftwareResetRestoresPowerOnState)
