@@ -1,0 +1,102 @@
+#include "sensor_chips.h"
+
+namespace korsa_sim
+{
+namespace
+{
+
+constexpr register_layout sensor_layout{2, 0x10000, true, 0x00};
+
+} // namespace
+
+sony_sensor::sony_sensor(model m, register_presets presets)
+    : register_chip(sensor_layout, std::move(presets)), model_(m)
+{
+    power_on();
+}
+
+void sony_sensor::apply_defaults()
+{
+    switch (model_)
+    {
+    case model::imx290:
+    case model::imx335:
+        at(0x3000) = 0x01; // standby
+        at(0x3002) = 0x01; // master sequence stopped
+        break;
+    case model::imx296:
+    case model::imx297:
+        at(0x3000) = 0x01; // standby
+        at(0x300A) = 0x01; // readout not started
+        break;
+    case model::imx390:
+        at(0x0000) = 0x01; // standby
+        break;
+    }
+}
+
+void sony_sensor::store(unsigned pointer, uint8_t value)
+{
+    // The IMX290's software reset brings every register back to its power-on value and
+    // clears itself.
+    if (model_ == model::imx290 && pointer == 0x3003 && (value & 0x01) != 0)
+    {
+        power_on();
+        return;
+    }
+    register_chip::store(pointer, value);
+}
+
+bool sony_sensor::streaming() const
+{
+    switch (model_)
+    {
+    case model::imx290:
+    case model::imx335:
+        return (at(0x3000) & 0x01) == 0 && (at(0x3002) & 0x01) == 0;
+    case model::imx296:
+    case model::imx297:
+        return (at(0x3000) & 0x01) == 0 && (at(0x300A) & 0x01) == 0;
+    case model::imx390:
+        return (at(0x0000) & 0x01) == 0;
+    }
+    return false;
+}
+
+ar0234_sensor::ar0234_sensor(register_presets presets)
+    : register_chip(sensor_layout, std::move(presets))
+{
+    power_on();
+}
+
+void ar0234_sensor::apply_defaults()
+{
+    at(0x3000) = 0x0A; // chip version 0x0A56
+    at(0x3001) = 0x56;
+    at(0x301A) = 0x20; // reset register: not streaming
+    at(0x301B) = 0x58;
+}
+
+void ar0234_sensor::store(unsigned pointer, uint8_t value)
+{
+    if (pointer == 0x3000 || pointer == 0x3001)
+    {
+        return; // chip version is read-only
+    }
+    // Bit 0 of the reset register resets the sensor and clears itself.
+    if (pointer == 0x301B && (value & 0x01) != 0)
+    {
+        power_on();
+        return;
+    }
+    register_chip::store(pointer, value);
+}
+
+bool ar0234_sensor::streaming() const
+{
+    // Bit 2 of the reset register: free-running streaming. Trigger mode without a trigger
+    // source (there is none in the simulation) delivers no frames.
+    return (at(0x301B) & 0x04) != 0;
+}
+
+} // namespace korsa_sim
