@@ -1,6 +1,8 @@
 // The element streaming the virtual camera through real pipelines.
+#include "fake_camera.h"
 #include "gst_src_impl.h"
 #include "test_support.h"
+#include "virt_camera.h"
 
 #include <gst/check/gstharness.h>
 #include <gst/video/video.h>
@@ -71,6 +73,29 @@ std::string current_caps(GstHarness* h)
 
 } // namespace
 
+namespace {
+
+// Rebuilds the element's device state with an opener that answers as the test says.
+void use_opener(GstElement* e, gst_korsa::device_state_hooks::opener opener)
+{
+    auto* src = GST_VELAKORSASRC(e);
+    auto callback = src->device_state.device_lost_callback;
+    src->device_state.~device_state();
+    gst_korsa::device_state_hooks hooks;
+    hooks.open_camera = std::move(opener);
+    new (&src->device_state) gst_korsa::device_state(hooks);
+    src->device_state.device_lost_callback = callback;
+}
+
+struct open_case
+{
+    std::error_code ec;
+    const char* text;
+    bool has_debug;
+};
+
+} // namespace
+
 TEST(ElementStreaming, VirtualCameraCapsAreTheFixedSizesThenTheRange)
 {
     GstElement* e = make_src();
@@ -122,7 +147,11 @@ TEST(ElementStreaming, CapsfilterChoosesTheRequestedSize)
 
 TEST(ElementStreaming, BuffersWrapTheCameraMemoryReadOnlyWithStride)
 {
-    harness t("velakorsasrc name=src serial=virt");
+    harness t("velakorsasrc name=src");
+    auto cam = std::make_shared<test_support::recording_camera>(gst_korsa::create_virt_cam());
+    use_opener(GST_ELEMENT(t.velasrc()),
+               [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
+               { return korsa_cam::camera_create_info{cam, "virt"}; });
     gst_harness_play(t.h);
     std::set<const void*> addresses;
     for (int i = 0; i < 20; ++i)
@@ -141,11 +170,14 @@ TEST(ElementStreaming, BuffersWrapTheCameraMemoryReadOnlyWithStride)
         EXPECT_EQ(meta->stride[0], 2880);
         GstMapInfo map;
         ASSERT_TRUE(gst_buffer_map(buf, &map, GST_MAP_READ));
+        // The very memory the camera filled, not a copy of it.
+        EXPECT_TRUE(cam->delivered(map.data));
+        EXPECT_EQ(map.size, 3110400u);
         addresses.insert(map.data);
         gst_buffer_unmap(buf, &map);
         gst_buffer_unref(buf);
     }
-    // Twenty frames came out of the camera's few capture buffers: no fresh memory per frame.
+    // Twenty frames came out of the camera's few capture buffers.
     EXPECT_LE(addresses.size(), 7u);
 }
 
@@ -275,5 +307,133 @@ TEST(ElementStreaming, UnlockWakesCreateWithFlushingAndUnlockStopRearmsIt)
     waiter2.join();
     EXPECT_EQ(second, GST_FLOW_EOS);
     EXPECT_EQ(out, nullptr);
+    gst_object_unref(e);
+}
+
+TEST(ElementStreaming, LostDevicePostsTwoErrorsThenEndOfStream)
+{
+    harness t("velakorsasrc name=src serial=virt");
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(t.src(), bus);
+    gst_harness_play(t.h);
+    GstBuffer* buf = gst_harness_pull(t.h);
+    ASSERT_NE(buf, nullptr);
+    gst_buffer_unref(buf);
+
+    // What the device-lost watcher does when the camera stops answering, from its own thread.
+    std::thread watcher([&] { t.velasrc()->device_state.device_lost_callback("virt"); });
+    watcher.join();
+
+    auto errors = pop_errors(bus);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(errors[0].code, GST_RESOURCE_ERROR_NOT_FOUND);
+    EXPECT_EQ(errors[0].text, "Device lost (virt)");
+    EXPECT_EQ(errors[0].detail_serial, "");
+    EXPECT_EQ(errors[1].code, GST_RESOURCE_ERROR_NOT_FOUND);
+    EXPECT_EQ(errors[1].text, "Device lost");
+    EXPECT_EQ(errors[1].detail_serial, "virt");
+
+    // Frames already on their way may still arrive; the stream then ends.
+    bool eos = false;
+    while (!eos)
+    {
+        GstEvent* ev = gst_harness_pull_event(t.h);
+        ASSERT_NE(ev, nullptr);
+        eos = GST_EVENT_TYPE(ev) == GST_EVENT_EOS;
+        gst_event_unref(ev);
+    }
+    gst_element_set_bus(t.src(), nullptr);
+    gst_object_unref(bus);
+}
+
+
+TEST(ElementStreaming, EachOpenFailureGetsItsOwnElementError)
+{
+    using korsa_cam::status;
+    const open_case cases[] = {
+        {korsa_cam::make_error_code(status::i2c_bus_open_failed),
+         "Failed to open camera, because the i2c bus was unavailable. Is the Pi configured to "
+         "allow access to the camera?",
+         true},
+        {korsa_cam::make_error_code(status::camera_in_use),
+         "Failed to open camera, because it is already in use.", false},
+        {korsa_cam::make_error_code(status::stream_caps_unavailable),
+         "Failed to fetch device caps.", false},
+        // Same value as camera_in_use but another category: not that row of the table.
+        {std::error_code(7, std::generic_category()), "Failed to open camera.", true},
+    };
+    for (const auto& c : cases)
+    {
+        GstElement* e = make_src();
+        GstBus* bus = gst_bus_new();
+        gst_element_set_bus(e, bus);
+        use_opener(e, [&c](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
+                   { return c.ec; });
+        EXPECT_EQ(gst_element_set_state(e, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+        auto errors = pop_errors(bus);
+        ASSERT_EQ(errors.size(), 1u) << c.text;
+        EXPECT_EQ(errors[0].domain, GST_RESOURCE_ERROR);
+        EXPECT_EQ(errors[0].code, GST_RESOURCE_ERROR_WRITE);
+        EXPECT_EQ(errors[0].text, c.text);
+        if (c.has_debug)
+        {
+            EXPECT_EQ(errors[0].debug.find("Underlying error value: " + c.ec.message()) !=
+                          std::string::npos,
+                      true)
+                << errors[0].debug;
+        }
+        else
+        {
+            EXPECT_EQ(errors[0].debug.find("Underlying"), std::string::npos) << errors[0].debug;
+        }
+        gst_element_set_state(e, GST_STATE_NULL);
+        gst_element_set_bus(e, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(e);
+    }
+}
+
+TEST(ElementStreaming, CameraWithoutStreamTypesFailsWithCapsUnavailable)
+{
+    GstElement* e = make_src();
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(e, bus);
+    auto cam = std::make_shared<test_support::property_camera>();
+    cam->offer_no_stream_types = true;
+    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
+               { return korsa_cam::camera_create_info{cam, "FAKE01"}; });
+    EXPECT_EQ(gst_element_set_state(e, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
+    auto errors = pop_errors(bus);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text, "Failed to fetch device caps.");
+    gst_element_set_state(e, GST_STATE_NULL);
+    gst_element_set_bus(e, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(e);
+}
+
+TEST(ElementStreaming, MissingFramerateSetsUpAt30AndStoresTheClippedRate)
+{
+    GstElement* e = make_src();
+    auto cam = std::make_shared<test_support::property_camera>();
+    cam->fps_list = {5.0, 25.0};
+    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
+               { return korsa_cam::camera_create_info{cam, "FAKE01"}; });
+    g_object_set(e, "serial", "FAKE01", nullptr);
+    ASSERT_TRUE(GST_VELAKORSASRC(e)->device_state.is_open());
+
+    GstCaps* caps = gst_caps_from_string("video/x-bayer,format=rggb,width=64,height=64");
+    ASSERT_TRUE(GST_BASE_SRC_GET_CLASS(e)->set_caps(GST_BASE_SRC(e), caps));
+    gst_caps_unref(caps);
+    EXPECT_DOUBLE_EQ(cam->setup_fps, 30.0);
+    EXPECT_EQ(GST_VELAKORSASRC(e)->fps_numerator, 25);
+    EXPECT_EQ(GST_VELAKORSASRC(e)->fps_denominator, 1);
+
+    caps = gst_caps_from_string("video/x-bayer,format=rggb,width=64,height=64,framerate=1/1");
+    ASSERT_TRUE(GST_BASE_SRC_GET_CLASS(e)->set_caps(GST_BASE_SRC(e), caps));
+    gst_caps_unref(caps);
+    EXPECT_DOUBLE_EQ(cam->setup_fps, 1.0);
+    EXPECT_EQ(GST_VELAKORSASRC(e)->fps_numerator, 5);
     gst_object_unref(e);
 }

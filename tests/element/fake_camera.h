@@ -32,25 +32,35 @@ public:
     }
 
     int reset_presses = 0;
+    bool offer_no_stream_types = false;
+    korsa_cam::framerate_data fps_list{30.0};
+    double setup_fps = 0.0; // what the last stream setup asked for
+    bool streaming = false;
 
-    korsa_cam::result<int> setup_stream(img::img_type, double, korsa_cam::frame_callback,
+    korsa_cam::result<int> setup_stream(img::img_type type, double fps, korsa_cam::frame_callback,
                                         int) override
     {
-        return std::make_error_code(std::errc::not_supported);
+        setup_fps = fps;
+        return type.dim.cx;
     }
     void close_stream() override {}
-    bool is_streaming() override { return false; }
+    bool is_streaming() override { return streaming; }
     std::error_code start_streaming() override
     {
-        return std::make_error_code(std::errc::not_supported);
+        streaming = true;
+        return {};
     }
-    void stop_streaming() override {}
+    void stop_streaming() override { streaming = false; }
     void reenqueue_buffer(korsa_cam::buffer_id_type) override {}
     std::vector<korsa_cam::stream_type_desc> get_available_stream_types() override
     {
+        if (offer_no_stream_types)
+        {
+            return {};
+        }
         return {{img::fcc::RGGB, {64, 64}, {64, 64}, {1, 1}}};
     }
-    korsa_cam::framerate_data get_available_fps(img::img_type) override { return {30.0}; }
+    korsa_cam::framerate_data get_available_fps(img::img_type) override { return fps_list; }
     std::error_code write_register(uint32_t, std::span<const std::byte>) override
     {
         return std::make_error_code(std::errc::address_not_available);
@@ -145,6 +155,90 @@ private:
     korsa_cam::property_desc level_desc_, ratio_desc_, flag_desc_, reset_desc_, broken_desc_,
         hidden_desc_;
     std::map<std::string, korsa_cam::prop_values> values_;
+};
+
+} // namespace test_support
+
+#include <mutex>
+#include <set>
+
+namespace test_support {
+
+// Passes everything to another camera and remembers the memory of every frame it delivered,
+// so a test can tell whether what came out of the element is that very memory.
+class recording_camera final : public korsa_cam::camera_itf
+{
+public:
+    explicit recording_camera(std::shared_ptr<korsa_cam::camera_itf> inner)
+        : inner_(std::move(inner))
+    {
+    }
+
+    bool delivered(const void* data)
+    {
+        std::lock_guard lock(mtx_);
+        return seen_.count(data) != 0;
+    }
+
+    korsa_cam::result<int> setup_stream(img::img_type type, double fps,
+                                        korsa_cam::frame_callback callback,
+                                        int count) override
+    {
+        return inner_->setup_stream(type, fps,
+                                    [this, callback](korsa_cam::buffer_desc desc)
+                                    {
+                                        {
+                                            std::lock_guard lock(mtx_);
+                                            seen_.insert(desc.image.data);
+                                        }
+                                        callback(desc);
+                                    },
+                                    count);
+    }
+    void close_stream() override { inner_->close_stream(); }
+    bool is_streaming() override { return inner_->is_streaming(); }
+    std::error_code start_streaming() override { return inner_->start_streaming(); }
+    void stop_streaming() override { inner_->stop_streaming(); }
+    void reenqueue_buffer(korsa_cam::buffer_id_type id) override { inner_->reenqueue_buffer(id); }
+    std::vector<korsa_cam::stream_type_desc> get_available_stream_types() override
+    {
+        return inner_->get_available_stream_types();
+    }
+    korsa_cam::framerate_data get_available_fps(img::img_type t) override
+    {
+        return inner_->get_available_fps(t);
+    }
+    std::error_code write_register(uint32_t a, std::span<const std::byte> d) override
+    {
+        return inner_->write_register(a, d);
+    }
+    std::error_code read_register(uint32_t a, std::span<std::byte>& d) override
+    {
+        return inner_->read_register(a, d);
+    }
+    std::vector<korsa_cam::property_desc> get_property_list() override
+    {
+        return inner_->get_property_list();
+    }
+    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view n) override
+    {
+        return inner_->get_property_range(n);
+    }
+    korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view n) override
+    {
+        return inner_->get_property(n);
+    }
+    std::error_code set_property(std::string_view n, korsa_cam::prop_values v) override
+    {
+        return inner_->set_property(n, v);
+    }
+    korsa_cam::device_info get_device_info() override { return inner_->get_device_info(); }
+    bool test_reachable() override { return inner_->test_reachable(); }
+
+private:
+    std::shared_ptr<korsa_cam::camera_itf> inner_;
+    std::mutex mtx_;
+    std::set<const void*> seen_;
 };
 
 } // namespace test_support

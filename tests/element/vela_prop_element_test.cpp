@@ -329,3 +329,51 @@ TEST(EnvSwitch, DebugPropertiesListShowOverlay)
     EXPECT_EQ(to_vector(vela_prop_get_vela_property_names(t.prop())),
               (std::vector<std::string>{"ExposureTime", "Gain", "Stripes", "ShowOverlay"}));
 }
+
+#include <gst/check/gstharness.h>
+
+TEST(VelaPropElement, ShowOverlayDrawsIntoTheNextFrames)
+{
+    GstHarness* h = gst_harness_new_parse("velakorsasrc name=src serial=virt");
+    GstElement* src = gst_bin_get_by_name(GST_BIN(h->element), "src");
+    ASSERT_NE(src, nullptr);
+
+    // A frame's first line region without and with the overlay: a flat level, then text.
+    auto line_is_flat = [](GstBuffer* buf, int row)
+    {
+        GstMapInfo map;
+        EXPECT_TRUE(gst_buffer_map(buf, &map, GST_MAP_READ));
+        const guint8* line = map.data + static_cast<gsize>(row) * 2880;
+        bool flat = true;
+        for (int i = 0; i < 1000; ++i)
+        {
+            flat = flat && line[i] == map.data[0];
+        }
+        gst_buffer_unmap(buf, &map);
+        return flat;
+    };
+    gst_harness_play(h);
+    GstBuffer* plain = gst_harness_pull(h);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_TRUE(line_is_flat(plain, 14));
+    gst_buffer_unref(plain);
+
+    GValue on = G_VALUE_INIT;
+    g_value_init(&on, G_TYPE_BOOLEAN);
+    g_value_set_boolean(&on, TRUE);
+    ASSERT_TRUE(vela_prop_set_vela_property(VELA_PROP(src), "ShowOverlay", &on));
+    g_value_unset(&on);
+
+    // Frames already queued were taken before the switch; a few frames later it shows.
+    bool overlay_seen = false;
+    for (int i = 0; i < 10 && !overlay_seen; ++i)
+    {
+        GstBuffer* buf = gst_harness_pull(h);
+        ASSERT_NE(buf, nullptr);
+        overlay_seen = !line_is_flat(buf, 14);
+        gst_buffer_unref(buf);
+    }
+    EXPECT_TRUE(overlay_seen);
+    gst_object_unref(src);
+    gst_harness_teardown(h);
+}
