@@ -82,8 +82,9 @@ public:
     // Turning it on returns every queued frame to the camera.
     void set_flushing_state(bool flushing);
 
-    // Blocks until a frame is queued. Answers (frame, false), or (none, true) while flushing,
-    // or (none, false) when no camera is open or it no longer streams (end of stream).
+    // The streaming thread's call (not to overlap with open or close, which the element
+    // orders). Blocks until a frame is queued. Answers (frame, false), or (none, true) while
+    // flushing, or (none, false) when no camera is open or it no longer streams (end of stream).
     std::pair<std::unique_ptr<gst_buffer_desc>, bool> wait_for_next_img();
 
     // The camera's delivery callback.
