@@ -7,3 +7,13 @@ if(KORSA_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+
+# ThreadSanitizer for the threaded tests. It cannot be combined with AddressSanitizer.
+option(KORSA_TSAN "Build with ThreadSanitizer" OFF)
+if(KORSA_TSAN)
+    if(KORSA_SANITIZE)
+        message(FATAL_ERROR "KORSA_TSAN and KORSA_SANITIZE exclude each other")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

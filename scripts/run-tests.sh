@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: once plainly
-# and once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# and once under AddressSanitizer + UndefinedBehaviorSanitizer; then the threaded tests a
+# third time under ThreadSanitizer (only their targets are built for that pass).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -23,6 +24,41 @@ run_suite() {
     fi
 }
 
+# Threaded tests (ctest label "threaded") under ThreadSanitizer.
+run_threaded_tsan() {
+    local dir="$root/build/tsan"
+    echo "=== thread-sanitizer build (threaded tests only) ==="
+    mkdir -p "$(dirname "$dir")"
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORSA_TSAN=ON \
+        -DKORSA_BUILD_BENCHMARKS=OFF >"$dir.configure.log" 2>&1; then
+        cat "$dir.configure.log"
+        echo "=== thread-sanitizer build FAILED ==="
+        status=1
+        return
+    fi
+    if ! cmake --build "$dir" -j"$(nproc)" --target device_threaded_tests >"$dir.build.log" 2>&1
+    then
+        grep -v -E '^\[ *[0-9]+%\]' "$dir.build.log"
+        echo "=== thread-sanitizer build FAILED ==="
+        status=1
+        return
+    fi
+    echo "=== thread-sanitizer tests ==="
+    # halt_on_error: a reported race fails its test. ThreadSanitizer cannot map its shadow
+    # memory with every address layout a kernel may pick, so address randomisation is
+    # switched off for this run.
+    local no_aslr=()
+    if setarch "$(uname -m)" -R true 2>/dev/null; then
+        no_aslr=(setarch "$(uname -m)" -R)
+    fi
+    if ! (cd "$dir" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        "${no_aslr[@]}" ctest -L threaded --no-tests=error --output-on-failure \
+        -j"$(nproc)" --timeout 300); then
+        status=1
+    fi
+}
+
 run_suite plain "$root/build/plain"
 run_suite sanitized "$root/build/sanitize" -DKORSA_SANITIZE=ON
+run_threaded_tsan
 exit $status

@@ -312,7 +312,7 @@ void device_state::receive_buffer(korsa_cam::buffer_desc buffer)
     cam->reenqueue_buffer(buffer.buffer_id);
 }
 
-std::pair<std::unique_ptr<gst_buffer_desc>, bool> device_state::wait_for_next_img()
+std::pair<gst_buffer_desc_ptr, bool> device_state::wait_for_next_img()
 {
     korsa_cam::camera_itf* const cam = camera.get();
     if (cam == nullptr)
@@ -351,8 +351,7 @@ std::pair<std::unique_ptr<gst_buffer_desc>, bool> device_state::wait_for_next_im
     {
         draw_frame_info(frame.buffer.image, frame.buffer.frame, drops, fps);
     }
-    return {std::make_unique<gst_buffer_desc>(gst_buffer_desc{frame.buffer, std::move(frame.path)}),
-            false};
+    return {gst_buffer_desc_ptr(new gst_buffer_desc{frame.buffer, std::move(frame.path)}), false};
 }
 
 void device_state::requeue_buffer(korsa_cam::buffer_id_type id)
@@ -368,9 +367,9 @@ void device_state::requeue_buffer(korsa_cam::buffer_id_type id)
     }
 }
 
-void device_state::requeue_buffer(std::unique_ptr<gst_buffer_desc> desc)
+void device_state::requeue_buffer(gst_buffer_desc_ptr desc)
 {
-    destroy_gst_buffer(desc.release());
+    desc.reset();
 }
 
 int device_state::sensor_debug_get(int address)

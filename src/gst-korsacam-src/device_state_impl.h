@@ -82,9 +82,10 @@ public:
     // Turning it on returns every queued frame to the camera.
     void set_flushing_state(bool flushing);
 
-    // Blocks until a frame is queued. Answers (frame, false), or (none, true) while flushing,
-    // or (none, false) when no camera is open or it no longer streams (end of stream).
-    std::pair<std::unique_ptr<gst_buffer_desc>, bool> wait_for_next_img();
+    // The streaming thread's call (not to overlap with open or close, which the element
+    // orders). Blocks until a frame is queued. Answers (frame, false), or (none, true) while
+    // flushing, or (none, false) when no camera is open or it no longer streams (end of stream).
+    std::pair<gst_buffer_desc_ptr, bool> wait_for_next_img();
 
     // The camera's delivery callback.
     void receive_buffer(korsa_cam::buffer_desc buffer);
@@ -92,7 +93,7 @@ public:
     // Returns a frame taken with wait_for_next_img: by id to the current stream's camera, or
     // by record to the camera and stream the frame came from.
     void requeue_buffer(korsa_cam::buffer_id_type id);
-    void requeue_buffer(std::unique_ptr<gst_buffer_desc> desc);
+    void requeue_buffer(gst_buffer_desc_ptr desc);
 
     // Raw sensor register access for debugging: -1 when unavailable.
     int sensor_debug_get(int address);

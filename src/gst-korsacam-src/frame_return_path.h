@@ -66,4 +66,12 @@ struct gst_buffer_desc
 // ignored.
 void destroy_gst_buffer(gst_buffer_desc* desc);
 
+// Owns one frame taken from the device state: dropping it gives the frame back. Release it
+// into the GstBuffer that wraps the frame, whose destroy notification is destroy_gst_buffer.
+struct gst_buffer_desc_return
+{
+    void operator()(gst_buffer_desc* desc) const noexcept { destroy_gst_buffer(desc); }
+};
+using gst_buffer_desc_ptr = std::unique_ptr<gst_buffer_desc, gst_buffer_desc_return>;
+
 } // namespace gst_korsa

@@ -68,8 +68,16 @@ korsa_cam::result<int> virt_cam::setup_stream(img::img_type type, double fps,
     // Sized for every line the pattern and the text may touch, even if the caller's
     // buffer length says less.
     const int64_t lines = std::max<int32_t>(type.dim.cy, 0);
-    const auto bytes =
-        static_cast<std::size_t>(std::max<int64_t>(type.buffer_length, pitch * lines));
+    const int64_t needed = std::max<int64_t>(type.buffer_length, pitch * lines);
+    if constexpr (sizeof(std::size_t) < sizeof(int64_t))
+    {
+        // 32-bit: a size that does not fit would wrap to a small, too short buffer.
+        if (needed > static_cast<int64_t>(std::numeric_limits<std::size_t>::max()))
+        {
+            return std::make_error_code(std::errc::not_enough_memory);
+        }
+    }
+    const auto bytes = static_cast<std::size_t>(needed);
 
     std::lock_guard lock(mtx_);
     drop_buffers_locked();

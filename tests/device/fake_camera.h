@@ -6,7 +6,7 @@
 #include "camera_itf.h"
 
 #include <atomic>
-#include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,70 +17,51 @@ namespace device_test
 class fake_camera : public korsa_cam::camera_itf
 {
 public:
-    explicit fake_camera(int buffers = 8,
-                         img::img_type type = img::make_img_type(img::fcc::BGDP, {640, 32}))
-        : type_(type), storage_(static_cast<std::size_t>(buffers)),
-          lent_(static_cast<std::size_t>(buffers), false)
+    explicit fake_camera(int buffers = 8) : storage_(buffers), lent_(buffers, false)
     {
         for (auto& b : storage_)
         {
-            b.assign(type.buffer_length, std::byte{0x33});
+            b.assign(type_.buffer_length, std::byte{0x33});
         }
     }
 
-    // Delivers one frame from a free buffer on the calling thread, as a camera's capture
-    // thread would. False when not streaming or every buffer is lent out.
+    // Delivers one frame from a free buffer on the calling thread, as a capture thread would.
+    // False when not streaming or every buffer is lent out.
     bool deliver(korsa_cam::frame_info info = {})
     {
         std::lock_guard delivering(delivery_mutex_);
-        if (!streaming_)
-        {
-            return false;
-        }
-        korsa_cam::buffer_desc desc;
+        korsa_cam::buffer_desc desc{nullptr, {type_, nullptr, 960}, info};
         {
             std::lock_guard lock(state_mutex_);
-            std::size_t i = 0;
-            while (i < lent_.size() && lent_[i])
-            {
-                ++i;
-            }
-            if (i == lent_.size())
+            const auto free = std::find(lent_.begin(), lent_.end(), false);
+            if (!streaming_ || free == lent_.end())
             {
                 return false;
             }
-            lent_[i] = true;
-            ++delivered_;
-            desc.buffer_id = storage_[i].data();
-            desc.image.type = type_;
-            desc.image.data = storage_[i].data();
-            desc.image.pitch = type_.dim.cx * img::get_bits_per_pixel(type_.type) / 8;
+            *free = true;
+            desc.image.data = storage_[free - lent_.begin()].data();
+            desc.buffer_id = desc.image.data;
             delivered_ids_.push_back(desc.buffer_id);
         }
-        desc.frame = info;
         callback_(desc);
         return true;
     }
 
-    korsa_cam::result<int> setup_stream(img::img_type type, double /*fps*/,
-                                        korsa_cam::frame_callback callback,
+    korsa_cam::result<int> setup_stream(img::img_type, double, korsa_cam::frame_callback cb,
                                         int buffer_count) override
     {
-        std::lock_guard lock(state_mutex_);
-        callback_ = std::move(callback);
-        setup_type_ = type;
-        setup_buffer_count_ = buffer_count;
-        ++setups_;
-        return type_.dim.cx * img::get_bits_per_pixel(type_.type) / 8;
+        callback_ = std::move(cb);
+        setup_buffer_count = buffer_count;
+        return 960;
     }
-    void close_stream() override { ++closes_; }
+    void close_stream() override {}
     bool is_streaming() override { return streaming_; }
     std::error_code start_streaming() override
     {
         streaming_ = true;
         return {};
     }
-    // Like a real camera: once this returns, no delivery is running or will start.
+    // Like a real camera: once this returns, no delivery runs or starts.
     void stop_streaming() override
     {
         streaming_ = false;
@@ -94,10 +75,7 @@ public:
         {
             if (storage_[i].data() == id)
             {
-                if (!lent_[i])
-                {
-                    ++bad_returns_;
-                }
+                bad_returns_ += lent_[i] ? 0 : 1;
                 lent_[i] = false;
                 return;
             }
@@ -109,13 +87,12 @@ public:
     {
         return {{type_.type, type_.dim, type_.dim, {1, 1}}};
     }
-    korsa_cam::framerate_data get_available_fps(img::img_type /*type*/) override { return {30.0}; }
-    std::error_code write_register(uint32_t /*address*/,
-                                   std::span<const std::byte> /*data*/) override
+    korsa_cam::framerate_data get_available_fps(img::img_type) override { return {30.0}; }
+    std::error_code write_register(uint32_t, std::span<const std::byte>) override
     {
         return std::make_error_code(std::errc::address_not_available);
     }
-    std::error_code read_register(uint32_t /*address*/, std::span<std::byte>& /*data*/) override
+    std::error_code read_register(uint32_t, std::span<std::byte>&) override
     {
         return std::make_error_code(std::errc::address_not_available);
     }
@@ -123,13 +100,9 @@ public:
     {
         return {{"Gain", korsa_cam::property_type::real, "Exposure", "Gain", {}, 0}};
     }
-    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view name) override
+    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view) override
     {
-        if (name != "Gain")
-        {
-            return std::make_error_code(std::errc::invalid_argument);
-        }
-        return korsa_cam::property_range{};
+        return std::make_error_code(std::errc::invalid_argument);
     }
     korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view name) override
     {
@@ -139,16 +112,12 @@ public:
         }
         return gain_;
     }
-    std::error_code set_property(std::string_view name, korsa_cam::prop_values value) override
+    std::error_code set_property(std::string_view, korsa_cam::prop_values value) override
     {
-        if (name != "Gain")
-        {
-            return std::make_error_code(std::errc::invalid_argument);
-        }
         gain_ = value;
         return {};
     }
-    korsa_cam::device_info get_device_info() override { return {serial, "Fake camera", "fake"}; }
+    korsa_cam::device_info get_device_info() override { return {"FAKE01", "Fake camera", ""}; }
     bool test_reachable() override
     {
         ++reachable_calls;
@@ -159,7 +128,6 @@ public:
         return reachable;
     }
 
-    // Observations, safe to read while frames flow.
     std::vector<korsa_cam::buffer_id_type> returned_ids() const
     {
         std::lock_guard lock(state_mutex_);
@@ -170,61 +138,30 @@ public:
         std::lock_guard lock(state_mutex_);
         return delivered_ids_;
     }
-    int lent_count() const
+    long lent_count() const
     {
         std::lock_guard lock(state_mutex_);
-        int n = 0;
-        for (bool b : lent_)
-        {
-            n += b ? 1 : 0;
-        }
-        return n;
-    }
-    long delivered() const
-    {
-        std::lock_guard lock(state_mutex_);
-        return delivered_;
-    }
-    long returned() const
-    {
-        std::lock_guard lock(state_mutex_);
-        return static_cast<long>(returned_ids_.size());
+        return std::count(lent_.begin(), lent_.end(), true);
     }
     int bad_returns() const
     {
         std::lock_guard lock(state_mutex_);
         return bad_returns_;
     }
-    int setup_buffer_count() const
-    {
-        std::lock_guard lock(state_mutex_);
-        return setup_buffer_count_;
-    }
-    void forget_history()
-    {
-        std::lock_guard lock(state_mutex_);
-        returned_ids_.clear();
-        delivered_ids_.clear();
-    }
 
-    std::string serial = "FAKE01";
+    const img::img_type type_ = img::make_img_type(img::fcc::BGDP, {640, 32});
+    int setup_buffer_count = 0;
     std::atomic<bool> reachable{true};
     std::atomic<int> reachable_calls{0};
     std::function<void()> on_reachability_test;
-    std::atomic<int> closes_{0};
 
 private:
-    const img::img_type type_;
     std::atomic<bool> streaming_{false};
     std::mutex delivery_mutex_;
     mutable std::mutex state_mutex_;
     std::vector<std::vector<std::byte>> storage_;
     std::vector<bool> lent_;
     korsa_cam::frame_callback callback_;
-    img::img_type setup_type_{};
-    int setup_buffer_count_ = 0;
-    int setups_ = 0;
-    long delivered_ = 0;
     int bad_returns_ = 0;
     std::vector<korsa_cam::buffer_id_type> delivered_ids_;
     std::vector<korsa_cam::buffer_id_type> returned_ids_;

@@ -57,6 +57,8 @@ TEST(FrameInfoOverlay, At640PixelsTheFirstLineIs51CharactersAtScaleOne)
     EXPECT_EQ(f.changed_columns(10), (std::pair<int, int>{10, 470}));
     EXPECT_EQ(f.changed_columns(9), (std::pair<int, int>{-1, 0}));
     EXPECT_EQ(f.px(10, 10), 76); // red border row
+    // Line 1 is 10 rows high: its bottom border row 19 still spans 460 pixels.
+    EXPECT_EQ(f.changed_columns(19), (std::pair<int, int>{10, 470}));
     // The second line's box starts right below, at row 20, and ends at row 29.
     EXPECT_EQ(f.px(20, 10), 76);
     EXPECT_EQ(f.changed_columns(30), (std::pair<int, int>{-1, 0}));
