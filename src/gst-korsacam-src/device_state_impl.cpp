@@ -1,6 +1,8 @@
 #include "device_state_impl.h"
 
 #include "camera_bind.h"
+#include "fcc_to_string.h"
+#include "standard_properties.h"
 #include "frame_info_overlay.h"
 #include "log.h"
 
@@ -39,16 +41,6 @@ device_state_hooks with_defaults(device_state_hooks hooks)
         hooks.now_us = &system_clock_us;
     }
     return hooks;
-}
-
-korsa_cam::property_desc show_overlay_desc()
-{
-    return {std::string(prop_show_overlay),
-            korsa_cam::property_type::boolean,
-            "Special",
-            std::string(prop_show_overlay),
-            {},
-            korsa_cam::property_flag_debug};
 }
 
 } // namespace
@@ -196,7 +188,7 @@ korsa_cam::result<int> device_state::setup_stream(img::img_type type, double fps
     {
         return no_camera();
     }
-    KLOG_INFO("setup-stream for '{}': {} ({}x{}) [{}B] @{}hz", serial, img::fourcc_chars(type.type),
+    KLOG_INFO("setup-stream for '{}': {} ({}x{}) [{}B] @{}hz", serial, img::fcc_to_string(type.type),
               type.dim.cx, type.dim.cy, type.buffer_length, fps);
     auto result = camera->setup_stream(
         type, fps, [this](korsa_cam::buffer_desc buffer) { receive_buffer(buffer); },
@@ -403,7 +395,7 @@ const std::vector<korsa_cam::property_desc>& device_state::get_property_list()
     if (property_cache_.empty() && camera)
     {
         property_cache_ = camera->get_property_list();
-        property_cache_.push_back(show_overlay_desc());
+        property_cache_.push_back(korsa_cam::standard_properties::show_overlay());
     }
     return property_cache_;
 }

@@ -1,5 +1,7 @@
 #include "virt_camera.h"
 
+#include "standard_properties.h"
+
 #include "log.h"
 #include "overlay.h"
 
@@ -316,15 +318,10 @@ std::error_code virt_cam::read_register(uint32_t /*address*/, std::span<std::byt
 
 std::vector<property_desc> virt_cam::get_property_list()
 {
+    // Exposure and gain are the shared controls every camera describes the same way.
     return {
-        property_desc{std::string(prop_exposure),
-                      property_type::real,
-                      "Exposure",
-                      std::string(prop_exposure),
-                      {},
-                      0},
-        property_desc{
-            std::string(prop_gain), property_type::real, "Exposure", std::string(prop_gain), {}, 0},
+        korsa_cam::standard_properties::exposure_time(),
+        korsa_cam::standard_properties::gain(),
         property_desc{std::string(prop_stripes), property_type::boolean, "", "", {}, 0},
     };
 }
