@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace
-{
+namespace {
 
 std::atomic<uint64_t> g_allocations{0};
 
@@ -21,8 +20,7 @@ void* counted_alloc(std::size_t size)
 
 } // namespace
 
-namespace bench
-{
+namespace bench {
 
 uint64_t allocations() noexcept
 {

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-namespace bench
-{
+namespace bench {
 
 uint64_t allocations() noexcept;
 

@@ -7,8 +7,7 @@
 
 #include <vector>
 
-namespace
-{
+namespace {
 
 class instant_camera final : public korsa_cam::camera_itf
 {

@@ -11,8 +11,7 @@
 
 #include <cstdint>
 
-namespace
-{
+namespace {
 
 void receiver_frame_path(benchmark::State& state)
 {
@@ -34,13 +33,11 @@ void receiver_frame_path(benchmark::State& state)
     }
     uint64_t frames = 0;
     uint64_t checksum = 0;
-    const auto ec = receiver.start(
-        [&](mmal::buffer_header& b)
-        {
-            ++frames;
-            checksum += b.length() + static_cast<uint64_t>(b.pts());
-            receiver.requeue_buffer(b.release());
-        });
+    const auto ec = receiver.start([&](mmal::buffer_header& b) {
+        ++frames;
+        checksum += b.length() + static_cast<uint64_t>(b.pts());
+        receiver.requeue_buffer(b.release());
+    });
     if (ec)
     {
         state.SkipWithError("start failed");

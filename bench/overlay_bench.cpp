@@ -7,8 +7,7 @@
 
 #include <vector>
 
-namespace
-{
+namespace {
 
 void BM_ApplyOverlay1920x1080Bgdp(benchmark::State& state)
 {

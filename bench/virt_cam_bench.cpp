@@ -11,8 +11,7 @@
 #include <mutex>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const img::img_type full_hd = img::make_img_type(img::fcc::BGDP, {1920, 1080});
 constexpr int buffer_count = 2; // the element's default: 7 buffers in the camera
@@ -26,8 +25,7 @@ void BM_VirtCamFramesPeriodZero(benchmark::State& state)
     std::atomic<uint64_t> wake_at{1};
     // The consumer gives each frame straight back and wakes the benchmark only now and then,
     // so that waking it costs the generator next to nothing.
-    auto callback = [&](korsa_cam::buffer_desc d)
-    {
+    auto callback = [&](korsa_cam::buffer_desc d) {
         cam->reenqueue_buffer(d.buffer_id);
         if (++delivered >= wake_at)
         {
@@ -40,8 +38,7 @@ void BM_VirtCamFramesPeriodZero(benchmark::State& state)
         state.SkipWithError("cannot stream");
         return;
     }
-    auto wait_for = [&](uint64_t n)
-    {
+    auto wait_for = [&](uint64_t n) {
         std::unique_lock lock(m);
         wake_at = n;
         cv.wait(lock, [&] { return delivered >= n; });

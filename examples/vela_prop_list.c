@@ -31,13 +31,12 @@ static void print_property(VelaProp* prop, const char* name)
     }
     else
     {
-        gchar* texts[5] = {value_text(&value), value_text(&min), value_text(&max),
-                           value_text(&def), value_text(&step)};
+        gchar* texts[5] = {value_text(&value), value_text(&min), value_text(&max), value_text(&def),
+                           value_text(&step)};
         printf("%-20s type=%-8s value=%-12s min=%s max=%s default=%s step=%s flags=%d "
                "category=%s group=%s\n",
                name, g_value_get_string(&type), texts[0], texts[1], texts[2], texts[3], texts[4],
-               g_value_get_int(&flags), g_value_get_string(&category),
-               g_value_get_string(&group));
+               g_value_get_int(&flags), g_value_get_string(&category), g_value_get_string(&group));
         for (int i = 0; i < 5; ++i)
         {
             g_free(texts[i]);
@@ -142,8 +141,8 @@ int main(int argc, char** argv)
     gchar* connection = NULL;
     if (vela_prop_get_vela_device_info(prop, serial, &name, &identifier, &connection))
     {
-        printf("device %s: name=\"%s\" identifier=\"%s\" connection=%s\n", serial, name,
-               identifier, connection);
+        printf("device %s: name=\"%s\" identifier=\"%s\" connection=%s\n", serial, name, identifier,
+               connection);
     }
     else
     {

@@ -19,9 +19,9 @@ namespace {
 
 struct format_info
 {
-    int bits = 0;     // 10 or 12
+    int bits = 0; // 10 or 12
     bool mono = false;
-    int red_x = 0;    // position of red in the 2x2 cell
+    int red_x = 0; // position of red in the 2x2 cell
     int red_y = 0;
 };
 

@@ -4,10 +4,8 @@
 #include "log.h"
 #include "virt_camera.h"
 
-namespace gst_korsa
-{
-namespace
-{
+namespace gst_korsa {
+namespace {
 
 constexpr const char* virtual_serial = "virt";
 

@@ -7,8 +7,7 @@
 
 #include <string>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 // The serial that lets the camera library choose its camera: always empty.
 std::string get_default_device_id();

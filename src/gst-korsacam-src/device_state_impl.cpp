@@ -2,19 +2,17 @@
 
 #include "camera_bind.h"
 #include "fcc_to_string.h"
-#include "standard_properties.h"
 #include "frame_info_overlay.h"
 #include "log.h"
+#include "standard_properties.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <cstdlib>
 
-namespace gst_korsa
-{
-namespace
-{
+namespace gst_korsa {
+namespace {
 
 constexpr std::string_view prop_show_overlay = "ShowOverlay";
 
@@ -60,8 +58,7 @@ device_state::device_state() : device_state(device_state_hooks{}) {}
 device_state::device_state(device_state_hooks hooks)
     : debug_properties_enabled(read_env_switch("VELA_ENABLE_DEBUG_PROPERTIES")),
       hooks_(with_defaults(std::move(hooks)))
-{
-}
+{}
 
 device_state::~device_state()
 {
@@ -188,8 +185,8 @@ korsa_cam::result<int> device_state::setup_stream(img::img_type type, double fps
     {
         return no_camera();
     }
-    KLOG_INFO("setup-stream for '{}': {} ({}x{}) [{}B] @{}hz", serial, img::fcc_to_string(type.type),
-              type.dim.cx, type.dim.cy, type.buffer_length, fps);
+    KLOG_INFO("setup-stream for '{}': {} ({}x{}) [{}B] @{}hz", serial,
+              img::fcc_to_string(type.type), type.dim.cx, type.dim.cy, type.buffer_length, fps);
     auto result = camera->setup_stream(
         type, fps, [this](korsa_cam::buffer_desc buffer) { receive_buffer(buffer); },
         max_queued_buffers.load());

@@ -29,8 +29,7 @@
 #include <utility>
 #include <vector>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 // What a device state reaches outside itself; tests replace these, the element keeps the
 // defaults.

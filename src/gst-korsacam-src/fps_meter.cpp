@@ -1,7 +1,6 @@
 #include "fps_meter.h"
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 void fps_meter::frame_arrived(int64_t now_us) noexcept
 {

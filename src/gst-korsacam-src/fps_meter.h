@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 class fps_meter
 {

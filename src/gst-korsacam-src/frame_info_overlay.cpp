@@ -6,10 +6,8 @@
 
 #include <algorithm>
 
-namespace gst_korsa
-{
-namespace
-{
+namespace gst_korsa {
+namespace {
 
 constexpr std::size_t max_line = 200;
 constexpr img::pixel_type::R8G8B8A8 red{255, 0, 0, 255};

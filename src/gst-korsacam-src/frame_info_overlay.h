@@ -5,8 +5,7 @@
 #include "camera_types.h"
 #include "frame_drop_info.h"
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 // Line 1: frame number, id, capture time and the incomplete flag on red; line 2: the drop
 // counters and the measured frame rate. The scale grows by one per 1024 pixels of width.

@@ -1,7 +1,6 @@
 #include "frame_return_path.h"
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 bool frame_return_path::try_lend(int limit) noexcept
 {

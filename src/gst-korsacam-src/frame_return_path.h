@@ -24,16 +24,14 @@
 #include <atomic>
 #include <memory>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 class frame_return_path
 {
 public:
     explicit frame_return_path(std::shared_ptr<korsa_cam::camera_itf> camera) noexcept
         : camera_(std::move(camera))
-    {
-    }
+    {}
 
     frame_return_path(const frame_return_path&) = delete;
     frame_return_path& operator=(const frame_return_path&) = delete;

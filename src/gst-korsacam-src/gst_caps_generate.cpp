@@ -7,10 +7,8 @@
 #include <algorithm>
 #include <string>
 
-namespace gst_helper
-{
-namespace
-{
+namespace gst_helper {
+namespace {
 
 GstStructure* parse_structure(const std::string& caps_string)
 {

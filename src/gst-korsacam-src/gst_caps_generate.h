@@ -9,8 +9,7 @@
 #include <functional>
 #include <vector>
 
-namespace gst_helper
-{
+namespace gst_helper {
 
 using fps_function = std::function<korsa_cam::framerate_data(const img::img_type&)>;
 

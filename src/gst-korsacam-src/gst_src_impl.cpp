@@ -13,8 +13,7 @@
 GST_DEBUG_CATEGORY(gst_velakorsasrc_debug);
 #define GST_CAT_DEFAULT gst_velakorsasrc_debug
 
-namespace
-{
+namespace {
 
 enum
 {
@@ -271,8 +270,9 @@ void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
     GstVelaKorsaSrc* self = as_src(instance);
     new (&self->device_state) gst_korsa::device_state();
     new (&self->mtx) std::mutex();
-    self->device_state.device_lost_callback = [self](const std::string& serial)
-    { notify_gstreamer_of_device_lost(self, serial); };
+    self->device_state.device_lost_callback = [self](const std::string& serial) {
+        notify_gstreamer_of_device_lost(self, serial);
+    };
     self->fps_numerator = 1;
     self->fps_denominator = 1;
     self->sensor_debug_addr = 0;
@@ -337,8 +337,7 @@ gboolean gst_plugin_velakorsasrc_register(void)
         plugin_desc.source, plugin_desc.package, plugin_desc.origin);
 }
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 const char* get_static_vela_device_connnection_type()
 {

@@ -50,8 +50,7 @@ G_END_DECLS
 
 GST_DEBUG_CATEGORY_EXTERN(gst_velakorsasrc_debug);
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 const char* get_static_vela_device_connnection_type();
 

@@ -123,8 +123,9 @@ GstFlowReturn create(GstPushSrc* push_src, GstBuffer** out)
     const img::img_descriptor image = record->buffer.image;
     const gsize size = image.type.buffer_length;
     // From here on the buffer owns the record; its release hands the frame back.
-    GstBuffer* buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, image.data, size, 0,
-                                                    size, record.release(), buffer_destroy_callback);
+    GstBuffer* buffer =
+        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, image.data, size, 0, size,
+                                    record.release(), buffer_destroy_callback);
     GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_LIVE);
 
     gsize offsets[GST_VIDEO_MAX_PLANES] = {0};

@@ -380,8 +380,7 @@ GSList* get_velaprop_device_serials_backend(VelaProp* self)
     GSList* serials = nullptr;
     for (const auto& info : ds->get_device_list())
     {
-        const std::string text =
-            info.serial + "-" + get_static_vela_device_connnection_type();
+        const std::string text = info.serial + "-" + get_static_vela_device_connnection_type();
         serials = g_slist_append(serials, g_strdup(text.c_str()));
     }
     return serials;

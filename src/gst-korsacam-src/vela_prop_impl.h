@@ -2,8 +2,7 @@
 
 #include "vela_prop.h"
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 // Fills the element's VelaProp function table.
 void gst_vela_prop_init(VelaPropInterface* iface);

@@ -2,8 +2,7 @@
 
 #include <chrono>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 int64_t steady_virt_cam_clock::now_ns()
 {

@@ -9,8 +9,7 @@
 #include <memory>
 #include <mutex>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 class virt_cam_clock
 {

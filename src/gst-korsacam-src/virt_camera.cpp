@@ -14,10 +14,8 @@
 #include <new>
 #include <string_view>
 
-namespace gst_korsa
-{
-namespace
-{
+namespace gst_korsa {
+namespace {
 
 using korsa_cam::prop_values;
 using korsa_cam::property_desc;
@@ -168,8 +166,9 @@ void virt_cam::reenqueue_buffer(korsa_cam::buffer_id_type id)
 {
     std::lock_guard lock(mtx_);
     const auto it = std::find_if(storage_.begin(), storage_.end(),
-                                 [id](const std::unique_ptr<frame_buffer>& b)
-                                 { return static_cast<void*>(b->bytes.data()) == id; });
+                                 [id](const std::unique_ptr<frame_buffer>& b) {
+                                     return static_cast<void*>(b->bytes.data()) == id;
+                                 });
     if (it == storage_.end() || !(*it)->lent)
     {
         KLOG_WARN("virtual camera: buffer {} handed back but not lent out", id);

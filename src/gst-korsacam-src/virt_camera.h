@@ -13,8 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace gst_korsa
-{
+namespace gst_korsa {
 
 class virt_cam final : public korsa_cam::camera_itf
 {

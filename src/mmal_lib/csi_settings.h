@@ -5,8 +5,7 @@
 
 #include <cstdint>
 
-namespace mmal
-{
+namespace mmal {
 
 enum class bayer_order : int
 {
@@ -16,8 +15,7 @@ enum class bayer_order : int
     rggb = 3,
 };
 
-namespace pi
-{
+namespace pi {
 
 struct csi_settings
 {

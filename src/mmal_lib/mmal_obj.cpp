@@ -9,11 +9,9 @@
 
 #include <interface/mmal/util/mmal_util_params.h>
 
-namespace mmal
-{
+namespace mmal {
 
-namespace
-{
+namespace {
 
 constexpr MMAL_FOURCC_T fourcc(const char (&s)[5]) noexcept
 {
@@ -150,8 +148,7 @@ MMAL_FOURCC_T conv_bayer_order_to_fourcc(bayer_order order, int bit_depth)
 
 buffer_header::buffer_header(buffer_header&& other) noexcept
     : header_(other.release()), flags_(other.flags_)
-{
-}
+{}
 
 buffer_header& buffer_header::operator=(buffer_header&& other) noexcept
 {
@@ -330,8 +327,8 @@ component::component(const std::string& name)
         raise_system_error_for_status(status != MMAL_SUCCESS ? status : MMAL_ENOMEM,
                                       "Failed to create component '{}'", name);
     }
-    comp_ = std::shared_ptr<MMAL_COMPONENT_T>(raw, [](MMAL_COMPONENT_T* c)
-                                              { mmal_component_destroy(c); });
+    comp_ = std::shared_ptr<MMAL_COMPONENT_T>(
+        raw, [](MMAL_COMPONENT_T* c) { mmal_component_destroy(c); });
     outputs_.reserve(raw->output_num);
     for (uint32_t i = 0; i < raw->output_num; ++i)
     {

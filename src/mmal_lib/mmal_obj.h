@@ -18,8 +18,7 @@
 #include <system_error>
 #include <vector>
 
-namespace mmal
-{
+namespace mmal {
 
 // MMAL_SUCCESS gives the empty code; everything else an errno value in the generic category.
 std::error_code status_to_error_code(MMAL_STATUS_T status) noexcept;
@@ -53,8 +52,7 @@ public:
     buffer_header() = default;
     explicit buffer_header(MMAL_BUFFER_HEADER_T* header, flags f = flags::none) noexcept
         : header_(header), flags_(f)
-    {
-    }
+    {}
     ~buffer_header() { reset(); }
 
     buffer_header(const buffer_header&) = delete;
@@ -189,8 +187,7 @@ private:
         std::shared_ptr<void> context_owner;
         handle(MMAL_POOL_T* p, std::shared_ptr<void> owner)
             : mmal_pool(p), context_owner(std::move(owner))
-        {
-        }
+        {}
         ~handle();
         handle(const handle&) = delete;
         handle& operator=(const handle&) = delete;

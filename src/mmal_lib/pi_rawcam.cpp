@@ -9,11 +9,9 @@
 #include <exception>
 #include <limits>
 
-namespace mmal::pi
-{
+namespace mmal::pi {
 
-namespace
-{
+namespace {
 
 constexpr const char* rawcam_name = "vc.ril.rawcam";
 constexpr const char* buffer_name = "mmal_vc_port buffer";
@@ -241,15 +239,13 @@ std::error_code raspirawcam_component::start(frame_callback callback)
         return std::make_error_code(std::errc::already_connected);
     }
     output_.pause(true);
-    const std::error_code ec = output_.enable(
-        [cb = std::move(callback)](buffer_header& b)
+    const std::error_code ec = output_.enable([cb = std::move(callback)](buffer_header& b) {
+        b.set_flags(buffer_header::flags::payload_in_user_data);
+        if (cb)
         {
-            b.set_flags(buffer_header::flags::payload_in_user_data);
-            if (cb)
-            {
-                cb(b);
-            }
-        });
+            cb(b);
+        }
+    });
     if (ec)
     {
         return ec;

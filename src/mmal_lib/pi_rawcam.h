@@ -12,8 +12,7 @@
 #include <functional>
 #include <system_error>
 
-namespace mmal::pi
-{
+namespace mmal::pi {
 
 class raspirawcam_component
 {

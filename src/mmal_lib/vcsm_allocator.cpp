@@ -4,11 +4,9 @@
 
 #include <algorithm>
 
-namespace mmal
-{
+namespace mmal {
 
-namespace
-{
+namespace {
 
 uint32_t handle_of_payload(const void* payload) noexcept
 {

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace mmal
-{
+namespace mmal {
 
 class vcsm_allocator
 {

@@ -7,8 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
-namespace mmal
-{
+namespace mmal {
 
 void setup_vcsm_port(port& p)
 {

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <string>
 
-namespace mmal
-{
+namespace mmal {
 
 // Turns on zero-copy buffers for the port; throws std::system_error on failure.
 void setup_vcsm_port(port& p);

@@ -15,8 +15,7 @@
 #include <system_error>
 #include <vector>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 using frame_callback = std::function<void(buffer_desc)>;
 

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 struct stream_type_desc
 {

@@ -3,10 +3,8 @@
 #include <cerrno>
 #include <iterator>
 
-namespace korsa_cam
-{
-namespace
-{
+namespace korsa_cam {
+namespace {
 
 // The own registry's "not mine": deliberately on the value alone, so that an error 22 from
 // any category lets the next provider try.

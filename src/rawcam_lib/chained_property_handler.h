@@ -32,8 +32,7 @@
 #include <system_error>
 #include <vector>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 class chained_property_handler : public property_handler
 {

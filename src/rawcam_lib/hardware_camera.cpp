@@ -2,8 +2,7 @@
 
 #include "log.h"
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 result<camera_create_info> open_hardware_camera(const std::string& serial)
 {

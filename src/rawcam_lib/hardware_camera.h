@@ -7,8 +7,7 @@
 
 #include <string>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 // Opens the camera board's camera with this serial (empty: the camera on the board,
 // whatever its serial). This build has no hardware camera support yet, so every call fails

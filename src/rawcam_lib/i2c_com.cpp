@@ -16,10 +16,8 @@
 #include <string>
 #include <utility>
 
-namespace linux_helper
-{
-namespace
-{
+namespace linux_helper {
+namespace {
 
 // The request number the bus binding has always used. It is the i2c-dev request that binds
 // the address even while a kernel driver has claimed it, so the camera stays reachable when
@@ -69,8 +67,7 @@ i2c_com::~i2c_com()
 i2c_com::i2c_com(i2c_com&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), device_address_(other.device_address_), bus_(other.bus_),
       mutex_(std::move(other.mutex_))
-{
-}
+{}
 
 i2c_com& i2c_com::operator=(i2c_com&& other) noexcept
 {

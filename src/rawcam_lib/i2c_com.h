@@ -14,8 +14,7 @@
 #include <system_error>
 #include <vector>
 
-namespace linux_helper
-{
+namespace linux_helper {
 
 class i2c_com
 {

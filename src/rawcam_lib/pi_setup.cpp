@@ -6,10 +6,8 @@
 #include <cstring>
 #include <sys/utsname.h>
 
-namespace pi_setup
-{
-namespace
-{
+namespace pi_setup {
+namespace {
 
 bool is_digit(char c) noexcept
 {

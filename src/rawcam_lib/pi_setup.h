@@ -5,8 +5,7 @@
 
 #include <string_view>
 
-namespace pi_setup
-{
+namespace pi_setup {
 
 struct kernel_version
 {

@@ -4,10 +4,8 @@
 #include <string>
 #include <utility>
 
-namespace korsa_cam
-{
-namespace
-{
+namespace korsa_cam {
+namespace {
 
 // An empty function object would only fail when the property is first used, as an exception
 // thrown into whatever thread asked; refusing it here keeps that inside driver construction.
@@ -35,8 +33,7 @@ property_handler::property_boolean::property_boolean(const property_desc& desc, 
                                                      const property_range& range)
     : property_base(desc), setter_(require_callable(std::move(setter), desc, "setter")),
       getter_(require_callable(std::move(getter), desc, "getter")), range_(range)
-{
-}
+{}
 
 result<prop_values> property_handler::property_boolean::get()
 {
@@ -57,8 +54,7 @@ property_handler::property_integer::property_integer(const property_desc& desc, 
                                                      int_getter getter, const property_range& range)
     : property_base(desc), setter_(require_callable(std::move(setter), desc, "setter")),
       getter_(require_callable(std::move(getter), desc, "getter")), range_(range)
-{
-}
+{}
 
 result<prop_values> property_handler::property_integer::get()
 {
@@ -79,8 +75,7 @@ property_handler::property_real::property_real(const property_desc& desc, real_s
                                                real_getter getter, const property_range& range)
     : property_base(desc), setter_(require_callable(std::move(setter), desc, "setter")),
       getter_(require_callable(std::move(getter), desc, "getter")), range_(range)
-{
-}
+{}
 
 result<prop_values> property_handler::property_real::get()
 {
@@ -101,8 +96,7 @@ property_handler::property_button::property_button(const property_desc& desc, bu
                                                    const property_range& range)
     : property_base(desc), action_(require_callable(std::move(action), desc, "action")),
       range_(range)
-{
-}
+{}
 
 result<prop_values> property_handler::property_button::get()
 {
@@ -119,8 +113,7 @@ property_handler::property_menu::property_menu(const property_desc& desc, int_se
                                                int_getter getter, const property_range& range)
     : property_base(desc), setter_(require_callable(std::move(setter), desc, "setter")),
       getter_(require_callable(std::move(getter), desc, "getter")), range_(range)
-{
-}
+{}
 
 result<prop_values> property_handler::property_menu::get()
 {

@@ -51,8 +51,7 @@
 #include <system_error>
 #include <vector>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 class property_handler : public virtual sensor::sensor_impl_itf
 {

@@ -8,8 +8,7 @@
 
 #include <cstdint>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 inline property_range make_integer_range(int32_t min, int32_t max, int32_t default_value,
                                          int32_t step = 1) noexcept

@@ -12,10 +12,8 @@
 #include <unistd.h>
 #include <utility>
 
-namespace raspi_gpio
-{
-namespace
-{
+namespace raspi_gpio {
+namespace {
 
 constexpr const char* revision_path = "/proc/device-tree/system/linux,revision";
 
@@ -222,8 +220,7 @@ std::shared_ptr<gpio_chip> make_bcm2835(uint32_t base)
 gpio_chip::gpio_chip(std::string chip_name, uint32_t base, const gpio_chip_ops& chip_ops)
     : name(std::move(chip_name)), reg_base(base), ops(chip_ops),
       regs(static_cast<volatile uint32_t*>(MAP_FAILED))
-{
-}
+{}
 
 gpio_chip::~gpio_chip()
 {

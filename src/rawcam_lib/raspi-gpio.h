@@ -8,8 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace raspi_gpio
-{
+namespace raspi_gpio {
 
 enum class FUNC : int
 {

@@ -3,10 +3,8 @@
 #include <array>
 #include <cerrno>
 
-namespace korsa_cam
-{
-namespace
-{
+namespace korsa_cam {
+namespace {
 
 struct status_text
 {

@@ -5,8 +5,7 @@
 #include <string>
 #include <system_error>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 enum class status : int
 {
@@ -41,5 +40,4 @@ std::error_code make_error_code(status s) noexcept;
 
 template <>
 struct std::is_error_code_enum<korsa_cam::status> : std::true_type
-{
-};
+{};

@@ -6,8 +6,7 @@
 
 #include <system_error>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 template <typename T>
 using result = boost::outcome_v2::std_result<T>;

@@ -2,10 +2,8 @@
 
 #include <array>
 
-namespace korsa_cam::standard_properties
-{
-namespace
-{
+namespace korsa_cam::standard_properties {
+namespace {
 
 // Function-local statics: built on first use, so no other static initialiser can see one
 // half-constructed.

@@ -12,8 +12,7 @@
 
 #include <span>
 
-namespace korsa_cam::standard_properties
-{
+namespace korsa_cam::standard_properties {
 
 const property_desc& exposure_time();      // real, "Exposure" / "ExposureTime"
 const property_desc& gain();               // real, "Exposure" / "Gain"

@@ -18,8 +18,7 @@
 #include <array>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using board_test::shipped_board;
 using board_test::text_board;

@@ -17,8 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace board_test
-{
+namespace board_test {
 
 // A shipped board file: they all sit beside the one KORSA_SIM_BOARD names.
 inline std::string shipped_board(const std::string& name)

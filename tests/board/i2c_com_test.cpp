@@ -8,8 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using board_test::log_capture;
 using linux_helper::i2c_com;
@@ -243,8 +242,7 @@ TEST_F(I2cCom, ConcurrentReadsOfOneObjectNeverInterleave)
     korsa_sim::set_regs(bus10, 0x1A, 0x4000, pattern);
     i2c_com sensor(bus10, 0x1A);
     std::atomic<int> wrong{0};
-    auto reader = [&](int first)
-    {
+    auto reader = [&](int first) {
         for (int i = 0; i < 300; ++i)
         {
             const int reg = (first + i) % 256;

@@ -7,8 +7,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 using board_test::log_capture;
 using board_test::text_board;

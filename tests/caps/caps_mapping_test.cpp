@@ -13,8 +13,7 @@ using img::make_fourcc;
 using img_lib::gst::fourcc_to_gst_caps_string;
 using img_lib::gst::gst_caps_string_to_fourcc;
 
-namespace
-{
+namespace {
 
 struct structure_ptr
 {
@@ -119,10 +118,8 @@ TEST(CapsGeneration, RangedFormatGivesStandardSizesThenTheRange)
 {
     const korsa_cam::stream_type_desc virt{img::fcc::BGDP, {640, 480}, {1920, 1080}, {4, 4}};
     std::vector<img::img_type> asked;
-    GstCaps* caps = gst_helper::convert_videoformatsdescription_to_caps(
-        {virt},
-        [&](const img::img_type& t)
-        {
+    GstCaps* caps =
+        gst_helper::convert_videoformatsdescription_to_caps({virt}, [&](const img::img_type& t) {
             asked.push_back(t);
             return korsa_cam::framerate_data{1.0, 30.0, 60.0};
         });
@@ -173,10 +170,8 @@ TEST(CapsGeneration, FixedFormatsUnknownCodesAndEmptyRates)
         {img::fcc::Y10P, {1440, 1080}, {1440, 1080}, {1, 1}},  // fixed size
         {img::fcc::RGDP, {640, 480}, {1920, 1080}, {4, 4}},    // no rates: contributes nothing
     };
-    GstCaps* caps = gst_helper::convert_videoformatsdescription_to_caps(
-        types,
-        [](const img::img_type& t)
-        {
+    GstCaps* caps =
+        gst_helper::convert_videoformatsdescription_to_caps(types, [](const img::img_type& t) {
             return t.type == img::fcc::RGDP ? korsa_cam::framerate_data{}
                                             : korsa_cam::framerate_data{25.0, 25.0};
         });

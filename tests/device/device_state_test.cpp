@@ -15,8 +15,7 @@
 #include <future>
 #include <mutex>
 
-namespace
-{
+namespace {
 
 using device_test::fake_camera;
 using gst_korsa::destroy_gst_buffer;
@@ -195,8 +194,7 @@ TEST_F(DeviceState, FrameRateIsMeasuredOverThreeSecondWindows)
     int64_t now = 5'000'000'000;
     hooks.now_us = [&now] { return now; };
     open_and_stream(0); // dropped frames count too
-    auto deliver_for = [&](int frames)
-    {
+    auto deliver_for = [&](int frames) {
         for (int i = 0; i < frames; ++i)
         {
             now += 33'334;
@@ -226,10 +224,10 @@ TEST_F(DeviceState, LostDeviceIsReportedOnceFromTheWatcherThread)
     std::condition_variable cv;
     std::vector<std::string> reports;
     char thread_name[32] = {};
-    cam->on_reachability_test = [&]
-    { pthread_getname_np(pthread_self(), thread_name, sizeof(thread_name)); };
-    ds->device_lost_callback = [&](const std::string& serial)
-    {
+    cam->on_reachability_test = [&] {
+        pthread_getname_np(pthread_self(), thread_name, sizeof(thread_name));
+    };
+    ds->device_lost_callback = [&](const std::string& serial) {
         std::lock_guard lock(m);
         reports.push_back(serial);
         cv.notify_all();
@@ -249,8 +247,7 @@ TEST_F(DeviceState, LostDeviceIsReportedOnceFromTheWatcherThread)
 TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpened)
 {
     std::string requested = "unset";
-    hooks.open_camera = [&](const std::string& serial)
-    {
+    hooks.open_camera = [&](const std::string& serial) {
         requested = serial;
         return korsa_cam::camera_create_info{cam, "SN4711"};
     };
@@ -262,8 +259,9 @@ TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpened)
     EXPECT_EQ(ds.serial, "");
     EXPECT_FALSE(ds.is_open());
 
-    hooks.open_camera = [](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
-    { return korsa_cam::make_error_code(korsa_cam::status::camera_in_use); };
+    hooks.open_camera = [](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+        return korsa_cam::make_error_code(korsa_cam::status::camera_in_use);
+    };
     device_state failing(hooks);
     EXPECT_EQ(failing.open("X"), korsa_cam::make_error_code(korsa_cam::status::camera_in_use));
     EXPECT_FALSE(failing.is_open());

@@ -14,8 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using device_test::fake_camera;
 using gst_korsa::gst_buffer_desc_ptr;
@@ -81,61 +80,55 @@ TEST(DeviceStateStress, EveryFrameReturnsExactlyOnceUnderFlushingAndRestarts)
     std::atomic<long> taken{0};
     release_queue releases;
 
-    std::thread producer(
-        [&]
+    std::thread producer([&] {
+        uint64_t n = 0;
+        while (!done)
         {
-            uint64_t n = 0;
-            while (!done)
+            korsa_cam::frame_info info;
+            info.frame_number = n;
+            info.is_incomplete = n % 7 == 0;
+            if (cam->deliver(info))
             {
-                korsa_cam::frame_info info;
-                info.frame_number = n;
-                info.is_incomplete = n % 7 == 0;
-                if (cam->deliver(info))
-                {
-                    ++n;
-                }
-                else
-                {
-                    std::this_thread::yield();
-                }
+                ++n;
             }
-        });
-    std::thread streaming(
-        [&]
+            else
+            {
+                std::this_thread::yield();
+            }
+        }
+    });
+    std::thread streaming([&] {
+        while (!done)
         {
-            while (!done)
+            auto [frame, flushing] = ds.wait_for_next_img();
+            if (frame)
             {
-                auto [frame, flushing] = ds.wait_for_next_img();
-                if (frame)
-                {
-                    ++taken;
-                    // Half come back through the device state, half through the GstBuffer hook.
-                    releases.push(std::move(frame));
-                }
-                else
-                {
-                    std::this_thread::yield();
-                }
+                ++taken;
+                // Half come back through the device state, half through the GstBuffer hook.
+                releases.push(std::move(frame));
             }
-        });
+            else
+            {
+                std::this_thread::yield();
+            }
+        }
+    });
     std::vector<std::thread> releasers;
     for (int i = 0; i < 3; ++i)
     {
-        releasers.emplace_back(
-            [&, i]
+        releasers.emplace_back([&, i] {
+            while (auto frame = releases.pop())
             {
-                while (auto frame = releases.pop())
+                if (i == 0)
                 {
-                    if (i == 0)
-                    {
-                        ds.requeue_buffer(std::move(frame));
-                    }
-                    else
-                    {
-                        gst_korsa::destroy_gst_buffer(frame.release());
-                    }
+                    ds.requeue_buffer(std::move(frame));
                 }
-            });
+                else
+                {
+                    gst_korsa::destroy_gst_buffer(frame.release());
+                }
+            }
+        });
     }
 
     for (int round = 0; round < 300; ++round)

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace device_test
-{
+namespace device_test {
 
 class fake_camera : public korsa_cam::camera_itf
 {

@@ -6,8 +6,7 @@
 
 #include <vector>
 
-namespace
-{
+namespace {
 
 constexpr std::byte fill{0x33};
 
@@ -15,8 +14,7 @@ struct bgdp_frame
 {
     explicit bgdp_frame(int width, int height = 64)
         : type(img::make_img_type(img::fcc::BGDP, {width, height})), bytes(type.buffer_length, fill)
-    {
-    }
+    {}
 
     img::img_descriptor image() { return {type, bytes.data(), type.dim.cx * 12 / 8}; }
 

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace device_test
-{
+namespace device_test {
 
 class log_capture
 {

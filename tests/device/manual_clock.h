@@ -12,8 +12,7 @@
 #include <mutex>
 #include <vector>
 
-namespace device_test
-{
+namespace device_test {
 
 class manual_clock final : public gst_korsa::virt_cam_clock
 {

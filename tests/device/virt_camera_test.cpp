@@ -14,8 +14,7 @@
 #include <mutex>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using gst_korsa::virt_cam;
 using korsa_cam::buffer_desc;
@@ -44,8 +43,7 @@ protected:
     // are collected on the generator thread and, with `give_back`, returned at once.
     void stream(img::img_type type, double fps, int buffer_count, bool give_back = false)
     {
-        auto callback = [this, give_back](buffer_desc d)
-        {
+        auto callback = [this, give_back](buffer_desc d) {
             if (inspect)
             {
                 inspect(d);
@@ -127,8 +125,7 @@ TEST_F(VirtCam, HeldBuffersTurnSlotsIntoDropsAndTheNextFrameIdJumps)
 TEST_F(VirtCam, FlatLevelRisesByOnePerDeliveredFrame)
 {
     std::vector<int> mismatches;
-    inspect = [&](const buffer_desc& d)
-    {
+    inspect = [&](const buffer_desc& d) {
         const auto level = static_cast<std::byte>(d.frame.frame_number & 0xFF);
         int bad = 0;
         for (int64_t i = 0; i < d.image.type.buffer_length; ++i)
@@ -213,8 +210,7 @@ TEST(VirtCamSteadyClock, AtPeriodZeroFramesFollowEachOtherAsBuffersComeBack)
     std::mutex m;
     std::condition_variable cv;
     std::vector<korsa_cam::frame_info> frames;
-    auto callback = [&](buffer_desc d)
-    {
+    auto callback = [&](buffer_desc d) {
         cam->reenqueue_buffer(d.buffer_id);
         std::lock_guard lock(m);
         frames.push_back(d.frame);

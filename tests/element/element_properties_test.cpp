@@ -10,8 +10,7 @@
 using test_support::make_src;
 using test_support::pop_errors;
 
-namespace
-{
+namespace {
 
 GParamSpec* find_prop(GstElement* e, const char* name)
 {
@@ -38,8 +37,9 @@ struct gobject_warnings
     {
         handler = g_log_set_handler(
             "GLib-GObject", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
-            [](const gchar*, GLogLevelFlags, const gchar* message, gpointer self)
-            { static_cast<gobject_warnings*>(self)->messages.emplace_back(message); },
+            [](const gchar*, GLogLevelFlags, const gchar* message, gpointer self) {
+                static_cast<gobject_warnings*>(self)->messages.emplace_back(message);
+            },
             this);
     }
     ~gobject_warnings() { g_log_remove_handler("GLib-GObject", handler); }

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 using test_support::make_src;
@@ -150,8 +150,9 @@ TEST(ElementStreaming, BuffersWrapTheCameraMemoryReadOnlyWithStride)
     harness t("velakorsasrc name=src");
     auto cam = std::make_shared<test_support::recording_camera>(gst_korsa::create_virt_cam());
     use_opener(GST_ELEMENT(t.velasrc()),
-               [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
-               { return korsa_cam::camera_create_info{cam, "virt"}; });
+               [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+                   return korsa_cam::camera_create_info{cam, "virt"};
+               });
     gst_harness_play(t.h);
     std::set<const void*> addresses;
     for (int i = 0; i < 20; ++i)
@@ -207,8 +208,7 @@ TEST(ElementStreaming, CapsWithoutFramerateClipTheStoredRate)
 {
     GstElement* e = make_src();
     g_object_set(e, "serial", "virt", nullptr);
-    GstCaps* caps =
-        gst_caps_from_string("video/x-bayer,format=bggr12m,width=640,height=480");
+    GstCaps* caps = gst_caps_from_string("video/x-bayer,format=bggr12m,width=640,height=480");
     auto* klass = GST_BASE_SRC_GET_CLASS(e);
     ASSERT_TRUE(klass->set_caps(GST_BASE_SRC(e), caps));
     // 30 lies inside the virtual camera's 5..60, so nothing is clipped.
@@ -273,8 +273,8 @@ TEST(ElementStreaming, SeekingIsRefusedWithoutHarm)
     GstBuffer* buf = gst_harness_pull(t.h);
     ASSERT_NE(buf, nullptr);
     gst_buffer_unref(buf);
-    EXPECT_FALSE(gst_element_seek_simple(t.src(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH,
-                                         GST_SECOND));
+    EXPECT_FALSE(
+        gst_element_seek_simple(t.src(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, GST_SECOND));
     buf = gst_harness_pull(t.h);
     ASSERT_NE(buf, nullptr);
     gst_buffer_unref(buf);
@@ -347,7 +347,6 @@ TEST(ElementStreaming, LostDevicePostsTwoErrorsThenEndOfStream)
     gst_object_unref(bus);
 }
 
-
 TEST(ElementStreaming, EachOpenFailureGetsItsOwnElementError)
 {
     using korsa_cam::status;
@@ -368,8 +367,9 @@ TEST(ElementStreaming, EachOpenFailureGetsItsOwnElementError)
         GstElement* e = make_src();
         GstBus* bus = gst_bus_new();
         gst_element_set_bus(e, bus);
-        use_opener(e, [&c](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
-                   { return c.ec; });
+        use_opener(e, [&c](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+            return c.ec;
+        });
         EXPECT_EQ(gst_element_set_state(e, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
         auto errors = pop_errors(bus);
         ASSERT_EQ(errors.size(), 1u) << c.text;
@@ -401,8 +401,9 @@ TEST(ElementStreaming, CameraWithoutStreamTypesFailsWithCapsUnavailable)
     gst_element_set_bus(e, bus);
     auto cam = std::make_shared<test_support::property_camera>();
     cam->offer_no_stream_types = true;
-    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
-               { return korsa_cam::camera_create_info{cam, "FAKE01"}; });
+    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+        return korsa_cam::camera_create_info{cam, "FAKE01"};
+    });
     EXPECT_EQ(gst_element_set_state(e, GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
     auto errors = pop_errors(bus);
     ASSERT_EQ(errors.size(), 1u);
@@ -418,8 +419,9 @@ TEST(ElementStreaming, MissingFramerateSetsUpAt30AndStoresTheClippedRate)
     GstElement* e = make_src();
     auto cam = std::make_shared<test_support::property_camera>();
     cam->fps_list = {5.0, 25.0};
-    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info>
-               { return korsa_cam::camera_create_info{cam, "FAKE01"}; });
+    use_opener(e, [cam](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+        return korsa_cam::camera_create_info{cam, "FAKE01"};
+    });
     g_object_set(e, "serial", "FAKE01", nullptr);
     ASSERT_TRUE(GST_VELAKORSASRC(e)->device_state.is_open());
 

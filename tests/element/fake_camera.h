@@ -20,8 +20,8 @@ public:
         ratio_desc_ = {"Ratio", korsa_cam::property_type::real, "Exposure", "Ratio", {}, 0};
         flag_desc_ = {"Flag", korsa_cam::property_type::boolean, "Image", "", {}, 0};
         reset_desc_ = {"Reset", korsa_cam::property_type::button, "Special", "Reset", {}, 0};
-        broken_desc_ = {"Broken", korsa_cam::property_type::menu, "Special", "Broken",
-                        {"A", "B"}, 0};
+        broken_desc_ = {"Broken", korsa_cam::property_type::menu, "Special", "Broken", {"A", "B"},
+                        0};
         hidden_desc_ = {"Hidden", korsa_cam::property_type::integer, "Special", "", {}, 1};
         values_["Level"] = korsa_cam::prop_values::from_int(-7);
         values_["Ratio"] = korsa_cam::prop_values::from_double(0.25);
@@ -171,8 +171,7 @@ class recording_camera final : public korsa_cam::camera_itf
 public:
     explicit recording_camera(std::shared_ptr<korsa_cam::camera_itf> inner)
         : inner_(std::move(inner))
-    {
-    }
+    {}
 
     bool delivered(const void* data)
     {
@@ -181,19 +180,18 @@ public:
     }
 
     korsa_cam::result<int> setup_stream(img::img_type type, double fps,
-                                        korsa_cam::frame_callback callback,
-                                        int count) override
+                                        korsa_cam::frame_callback callback, int count) override
     {
-        return inner_->setup_stream(type, fps,
-                                    [this, callback](korsa_cam::buffer_desc desc)
-                                    {
-                                        {
-                                            std::lock_guard lock(mtx_);
-                                            seen_.insert(desc.image.data);
-                                        }
-                                        callback(desc);
-                                    },
-                                    count);
+        return inner_->setup_stream(
+            type, fps,
+            [this, callback](korsa_cam::buffer_desc desc) {
+                {
+                    std::lock_guard lock(mtx_);
+                    seen_.insert(desc.image.data);
+                }
+                callback(desc);
+            },
+            count);
     }
     void close_stream() override { inner_->close_stream(); }
     bool is_streaming() override { return inner_->is_streaming(); }

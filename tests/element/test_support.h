@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace test_support
-{
+namespace test_support {
 
 // A new velakorsasrc element (floating reference sunk), or nullptr.
 inline GstElement* make_src()

@@ -51,8 +51,8 @@ struct out_values
     }
     gboolean get(VelaProp* p, const char* name)
     {
-        return vela_prop_get_vela_property(p, name, &value, &min, &max, &def, &step, &type,
-                                           &flags, &category, &group);
+        return vela_prop_get_vela_property(p, name, &value, &min, &max, &def, &step, &type, &flags,
+                                           &category, &group);
     }
 };
 
@@ -175,8 +175,7 @@ TEST(VelaPropElement, DeviceSerialsAndInfoWithBackend)
               (std::vector<std::string>{"virt-korsa"}));
 
     gchar *name = nullptr, *identifier = nullptr, *connection = nullptr;
-    ASSERT_TRUE(
-        vela_prop_get_vela_device_info(t.prop(), "virt", &name, &identifier, &connection));
+    ASSERT_TRUE(vela_prop_get_vela_device_info(t.prop(), "virt", &name, &identifier, &connection));
     EXPECT_STREQ(name, "Virtual camera device");
     EXPECT_STREQ(identifier, "virt");
     EXPECT_STREQ(connection, "korsa");
@@ -269,24 +268,21 @@ TEST(VelaPropElement, WrongValueTypesAndOddNamesFailCleanly)
     EXPECT_FALSE(o.get(t.prop(), "Lev\xffl"));
     EXPECT_FALSE(o.get(t.prop(), ""));
     EXPECT_FALSE(G_IS_VALUE(&o.type));
-    EXPECT_FALSE(vela_prop_get_vela_property(t.prop(), nullptr, nullptr, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr));
+    EXPECT_FALSE(vela_prop_get_vela_property(t.prop(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(vela_prop_get_vela_property_type(t.prop(), nullptr), nullptr);
     EXPECT_EQ(vela_prop_get_vela_menu_entries(t.prop(), nullptr), nullptr);
 
     // Only some out-values asked for, or none at all: the property must still exist.
     GValue only_value = G_VALUE_INIT;
     EXPECT_TRUE(vela_prop_get_vela_property(t.prop(), "Ratio", &only_value, nullptr, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr));
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_DOUBLE_EQ(g_value_get_double(&only_value), 0.25);
     g_value_unset(&only_value);
     EXPECT_TRUE(vela_prop_get_vela_property(t.prop(), "Flag", nullptr, nullptr, nullptr, nullptr,
                                             nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_FALSE(vela_prop_get_vela_property(t.prop(), "Nope", nullptr, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr));
+    EXPECT_FALSE(vela_prop_get_vela_property(t.prop(), "Nope", nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST(VelaPropElement, MenuIndexOutsideTheEntriesFromTheCameraIsRefused)
@@ -339,8 +335,7 @@ TEST(VelaPropElement, ShowOverlayDrawsIntoTheNextFrames)
     ASSERT_NE(src, nullptr);
 
     // A frame's first line region without and with the overlay: a flat level, then text.
-    auto line_is_flat = [](GstBuffer* buf, int row)
-    {
+    auto line_is_flat = [](GstBuffer* buf, int row) {
         GstMapInfo map;
         EXPECT_TRUE(gst_buffer_map(buf, &map, GST_MAP_READ));
         const guint8* line = map.data + static_cast<gsize>(row) * 2880;

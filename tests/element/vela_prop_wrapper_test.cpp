@@ -6,8 +6,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 struct TestImpl
 {

@@ -15,8 +15,7 @@
 using mmal_test::log_capture;
 using mmal_test::sim_stats;
 
-namespace
-{
+namespace {
 
 constexpr MMAL_FOURCC_T code(const char (&s)[5])
 {
@@ -71,8 +70,7 @@ unsigned free_headers(mmal::pool& pool)
 }
 
 class MmalObj : public mmal_test::sim_test
-{
-};
+{};
 
 } // namespace
 
@@ -335,21 +333,19 @@ TEST_F(MmalObj, TrampolineReleasesWhatTheCallbackDoesNotKeep)
     } m = mode::leave;
     std::vector<MMAL_BUFFER_HEADER_T*> kept;
     int calls = 0;
-    ASSERT_FALSE(out.enable(
-        [&](mmal::buffer_header& b)
+    ASSERT_FALSE(out.enable([&](mmal::buffer_header& b) {
+        ++calls;
+        EXPECT_EQ(b.get_flags(), mmal::buffer_header::flags::none);
+        EXPECT_EQ(b.data(), b.get()->data);
+        if (m == mode::keep)
         {
-            ++calls;
-            EXPECT_EQ(b.get_flags(), mmal::buffer_header::flags::none);
-            EXPECT_EQ(b.data(), b.get()->data);
-            if (m == mode::keep)
-            {
-                kept.push_back(b.release());
-            }
-            if (m == mode::fail)
-            {
-                throw std::runtime_error("consumer failed");
-            }
-        }));
+            kept.push_back(b.release());
+        }
+        if (m == mode::fail)
+        {
+            throw std::runtime_error("consumer failed");
+        }
+    }));
     pool.send_all_buffers_to_port(out);
     EXPECT_EQ(free_headers(pool), 0u);
 

@@ -19,8 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace mmal_test
-{
+namespace mmal_test {
 
 struct log_record
 {

@@ -17,8 +17,7 @@ using mmal::pi::raspirawcam_component;
 using mmal_test::log_capture;
 using mmal_test::sim_stats;
 
-namespace
-{
+namespace {
 
 csi_settings make_settings(int32_t width = 640, uint32_t height = 480, uint32_t depth = 10)
 {
@@ -87,8 +86,7 @@ struct consumer
 };
 
 class Rawcam : public mmal_test::sim_test
-{
-};
+{};
 
 } // namespace
 
@@ -410,13 +408,11 @@ TEST_F(Rawcam, CloseDuringDeliveryIsSafe)
     std::promise<void> entered;
     std::promise<void> go;
     std::shared_future<void> go_f = go.get_future().share();
-    ASSERT_FALSE(cam.start(
-        [&](mmal::buffer_header& b)
-        {
-            entered.set_value();
-            go_f.wait();
-            cam.requeue_buffer(b.release());
-        }));
+    ASSERT_FALSE(cam.start([&](mmal::buffer_header& b) {
+        entered.set_value();
+        go_f.wait();
+        cam.requeue_buffer(b.release());
+    }));
     MMAL_PORT_T* port = out();
     auto ticker = std::async(std::launch::async, [port] { return korsa_vc_sim_tick(port); });
     entered.get_future().wait();

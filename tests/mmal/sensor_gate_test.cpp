@@ -8,8 +8,7 @@
 
 #include <atomic>
 
-namespace
-{
+namespace {
 std::atomic<int> sensor_streaming{0};
 } // namespace
 
@@ -18,11 +17,9 @@ extern "C" __attribute__((visibility("default"))) int korsa_sim_sensor_streaming
     return sensor_streaming.load();
 }
 
-namespace
-{
+namespace {
 class SensorGate : public mmal_test::sim_test
-{
-};
+{};
 } // namespace
 
 TEST_F(SensorGate, FramesFlowOnlyWhileTheSensorStreams)
@@ -35,12 +32,10 @@ TEST_F(SensorGate, FramesFlowOnlyWhileTheSensorStreams)
     s.fps = 30.0;
     ASSERT_FALSE(cam.setup(s, 0, 0));
     int frames = 0;
-    ASSERT_FALSE(cam.start(
-        [&](mmal::buffer_header& b)
-        {
-            ++frames;
-            cam.requeue_buffer(b.release());
-        }));
+    ASSERT_FALSE(cam.start([&](mmal::buffer_header& b) {
+        ++frames;
+        cam.requeue_buffer(b.release());
+    }));
     MMAL_PORT_T* port = korsa_vc_sim_rawcam_output();
     EXPECT_EQ(korsa_vc_sim_tick(port), 0);
     sensor_streaming = 1;

@@ -11,8 +11,7 @@
 
 using mmal_test::sim_stats;
 
-namespace
-{
+namespace {
 
 class VcsmPool : public mmal_test::sim_test
 {
@@ -80,15 +79,12 @@ TEST_F(VcsmPool, UserDataIsTheMappingOfTheBlockTheReceiverWrites)
     pool.create(3, out.get()->buffer_size, "zero copy");
 
     std::vector<std::pair<MMAL_BUFFER_HEADER_T*, uint32_t>> seen;
-    ASSERT_FALSE(out.enable(
-        [&](mmal::buffer_header& b)
-        {
-            const auto* px = static_cast<const uint8_t*>(b.get()->user_data);
-            seen.emplace_back(b.get(), korsa_vc_sim_frame_number(px));
-            // 32 pixels of 10 bits padded to a 64-byte line: line 1 starts at byte 64.
-            EXPECT_EQ(px[64],
-                      korsa_vc_sim_pattern_byte(static_cast<uint32_t>(seen.size() - 1), 0, 1));
-        }));
+    ASSERT_FALSE(out.enable([&](mmal::buffer_header& b) {
+        const auto* px = static_cast<const uint8_t*>(b.get()->user_data);
+        seen.emplace_back(b.get(), korsa_vc_sim_frame_number(px));
+        // 32 pixels of 10 bits padded to a 64-byte line: line 1 starts at byte 64.
+        EXPECT_EQ(px[64], korsa_vc_sim_pattern_byte(static_cast<uint32_t>(seen.size() - 1), 0, 1));
+    }));
     pool.send_all_buffers_to_port(out);
     for (int i = 0; i < 3; ++i)
     {

@@ -12,8 +12,7 @@ using korsa_test::test_chain;
 using korsa_test::test_registry;
 namespace sp = korsa_cam::standard_properties;
 
-namespace
-{
+namespace {
 
 // A wrapped sensor with exposure, trigger mode and gain, counting its calls.
 struct behind_sensor

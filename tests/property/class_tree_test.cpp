@@ -17,8 +17,7 @@ using korsa_test::names_of;
 using sensor::sensor_impl_itf;
 namespace sp = korsa_cam::standard_properties;
 
-namespace
-{
+namespace {
 
 // The non-property operations come from the stub; the shape that matters is the direct
 // virtual interface base next to a non-public registry.

@@ -17,8 +17,7 @@ using korsa_test::names_of;
 using korsa_test::test_registry;
 namespace sp = korsa_cam::standard_properties;
 
-namespace
-{
+namespace {
 
 prop_values raw(uint64_t bits)
 {
@@ -195,8 +194,7 @@ TEST(PropertyRegistry, ReportsDescriptorsAndRangesAsRegistered)
         sp::gain(), r_flags, [](double) { return std::error_code{}; },
         []() -> result<double> { return 0.0; });
 
-    const auto same = [](const property_range& a, const property_range& b)
-    {
+    const auto same = [](const property_range& a, const property_range& b) {
         return a.flags == b.flags && a.min.i64 == b.min.i64 && a.max.i64 == b.max.i64 &&
                a.default_value.i64 == b.default_value.i64 && a.step.i64 == b.step.i64;
     };

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace korsa_test
-{
+namespace korsa_test {
 
 // Answers every sensor operation that is not about properties with a harmless value.
 class no_hardware_ops : public virtual korsa_cam::sensor::sensor_impl_itf
@@ -39,15 +38,13 @@ public:
 };
 
 class test_registry final : public no_hardware_ops, public korsa_cam::property_handler
-{
-};
+{};
 
 class test_chain final : public no_hardware_ops, public korsa_cam::chained_property_handler
 {
 public:
     explicit test_chain(korsa_cam::sensor::sensor_impl_itf& next) : chained_property_handler(next)
-    {
-    }
+    {}
 };
 
 inline std::vector<std::string> names_of(const std::vector<korsa_cam::property_desc>& list)

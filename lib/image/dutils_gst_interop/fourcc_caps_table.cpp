@@ -2,10 +2,8 @@
 
 #include <array>
 
-namespace img_lib::gst
-{
-namespace
-{
+namespace img_lib::gst {
+namespace {
 
 struct caps_entry
 {

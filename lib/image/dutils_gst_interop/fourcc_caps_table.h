@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace img_lib::gst
-{
+namespace img_lib::gst {
 
 // "video/x-bayer,format=(string)bggr12m" for "BGDP"; just the media type for entries without a
 // format ("image/jpeg"); empty for codes the table does not know.

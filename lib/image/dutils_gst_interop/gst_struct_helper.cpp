@@ -2,8 +2,7 @@
 
 #include "fourcc_caps_table.h"
 
-namespace gst_helper
-{
+namespace gst_helper {
 
 img::fourcc get_gst_struct_fcc(const GstStructure* structure)
 {

@@ -8,8 +8,7 @@
 
 #include <optional>
 
-namespace gst_helper
-{
+namespace gst_helper {
 
 // The code for the structure's media type and string "format" field; FCC_NULL without one.
 img::fourcc get_gst_struct_fcc(const GstStructure* structure);

@@ -3,10 +3,8 @@
 #include <array>
 #include <string_view>
 
-namespace img
-{
-namespace
-{
+namespace img {
+namespace {
 
 struct fcc_name
 {

@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace img
-{
+namespace img {
 
 enum class fourcc : uint32_t
 {
@@ -40,8 +39,7 @@ constexpr uint32_t to_uint(fourcc fcc) noexcept
 // The four characters of a code, unprintable bytes kept as they are.
 std::string fourcc_chars(fourcc fcc);
 
-namespace fcc
-{
+namespace fcc {
 // The codes the camera core itself produces.
 inline constexpr fourcc RGAP = make_fourcc("RGAP");
 inline constexpr fourcc GRAP = make_fourcc("GRAP");

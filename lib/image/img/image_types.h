@@ -7,8 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace img
-{
+namespace img {
 
 struct dim
 {

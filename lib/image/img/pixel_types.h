@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-namespace img
-{
+namespace img {
 
 // A position in pixels from the top-left corner; -1 in a member centres along that axis.
 struct point
@@ -14,8 +13,7 @@ struct point
     int32_t y = 0;
 };
 
-namespace pixel_type
-{
+namespace pixel_type {
 
 // Red, green, blue, alpha. Alpha 0 is transparent (nothing is drawn in that colour); any
 // other alpha is opaque. Colours are never blended.

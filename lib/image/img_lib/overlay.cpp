@@ -7,10 +7,8 @@
 #include <cstring>
 #include <limits>
 
-namespace img_lib::overlay
-{
-namespace
-{
+namespace img_lib::overlay {
+namespace {
 
 constexpr uint32_t code(std::string_view chars) noexcept
 {
@@ -202,8 +200,7 @@ void draw_row(std::byte* line, const text_box& box, int glyph_row, int64_t col_b
               int64_t col_end, int64_t limit, ink bg, ink fg)
 {
     row_cursor cur = cursor_at(box, col_begin);
-    auto glyph_of = [&](int64_t ch) -> unsigned
-    {
+    auto glyph_of = [&](int64_t ch) -> unsigned {
         if (glyph_row < 0 || ch < 0 || ch >= box.length)
         {
             return 0;

@@ -7,8 +7,7 @@
 
 #include <cstdint>
 
-namespace img_lib::overlay
-{
+namespace img_lib::overlay {
 
 // Draws `length` bytes of `text` (each byte indexes the 8x8 font directly) at `position`,
 // every font pixel `scale` pixels wide and high. The box is one background pixel around the

@@ -5,8 +5,7 @@
 #include <array>
 #include <cstdint>
 
-namespace img_lib::overlay
-{
+namespace img_lib::overlay {
 
 // 256 glyphs of 8 bytes, one byte per row from top to bottom, bit 7 = leftmost pixel.
 extern const std::array<uint8_t, 2048> g_font_data;

@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace
-{
+namespace {
 
 using korsa_sim::board;
 using korsa_sim::simulator;
@@ -58,15 +57,13 @@ KORSA_SIM_API int korsa_sim_load_board(const char* path)
 
 KORSA_SIM_API void korsa_sim_reset(void)
 {
-    locked(0,
-           [](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->reset();
-               }
-               return 0;
-           });
+    locked(0, [](board* b) {
+        if (b != nullptr)
+        {
+            b->reset();
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API size_t korsa_sim_trace_size(void)
@@ -78,46 +75,41 @@ KORSA_SIM_API size_t korsa_sim_trace_size(void)
 KORSA_SIM_API int korsa_sim_trace_get(size_t index, korsa_sim_xfer* xfer, unsigned char* data,
                                       size_t capacity)
 {
-    return locked(-1,
-                  [&](board* b)
-                  {
-                      const korsa_sim::trace_entry* e =
-                          b != nullptr ? b->trace().at(index) : nullptr;
-                      if (e == nullptr)
-                      {
-                          return -1;
-                      }
-                      if (xfer != nullptr)
-                      {
-                          xfer->transaction = e->transaction;
-                          xfer->bus = e->bus;
-                          xfer->address = e->address;
-                          xfer->is_read = e->read ? 1 : 0;
-                          xfer->repeated_start = e->repeated_start ? 1 : 0;
-                          xfer->via_smbus = e->smbus ? 1 : 0;
-                          xfer->error = e->error;
-                          xfer->requested = e->requested;
-                          xfer->length = e->data.size();
-                      }
-                      if (data != nullptr)
-                      {
-                          std::memcpy(data, e->data.data(), std::min(capacity, e->data.size()));
-                      }
-                      return 0;
-                  });
+    return locked(-1, [&](board* b) {
+        const korsa_sim::trace_entry* e = b != nullptr ? b->trace().at(index) : nullptr;
+        if (e == nullptr)
+        {
+            return -1;
+        }
+        if (xfer != nullptr)
+        {
+            xfer->transaction = e->transaction;
+            xfer->bus = e->bus;
+            xfer->address = e->address;
+            xfer->is_read = e->read ? 1 : 0;
+            xfer->repeated_start = e->repeated_start ? 1 : 0;
+            xfer->via_smbus = e->smbus ? 1 : 0;
+            xfer->error = e->error;
+            xfer->requested = e->requested;
+            xfer->length = e->data.size();
+        }
+        if (data != nullptr)
+        {
+            std::memcpy(data, e->data.data(), std::min(capacity, e->data.size()));
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_trace_clear(void)
 {
-    locked(0,
-           [](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->trace().clear();
-               }
-               return 0;
-           });
+    locked(0, [](board* b) {
+        if (b != nullptr)
+        {
+            b->trace().clear();
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API unsigned long korsa_sim_trace_dropped(void)
@@ -128,117 +120,101 @@ KORSA_SIM_API unsigned long korsa_sim_trace_dropped(void)
 KORSA_SIM_API int korsa_sim_reg_read(int bus, int address, unsigned reg, unsigned char* data,
                                      size_t count)
 {
-    return locked(-EIO,
-                  [&](board* b)
-                  {
-                      korsa_sim::chip* c = b != nullptr ? b->chip_at(bus, address) : nullptr;
-                      if (c == nullptr)
-                      {
-                          return -ENODEV;
-                      }
-                      if (data == nullptr && count != 0)
-                      {
-                          return -EFAULT;
-                      }
-                      return c->peek(reg, std::span(data, count)) ? 0 : -ERANGE;
-                  });
+    return locked(-EIO, [&](board* b) {
+        korsa_sim::chip* c = b != nullptr ? b->chip_at(bus, address) : nullptr;
+        if (c == nullptr)
+        {
+            return -ENODEV;
+        }
+        if (data == nullptr && count != 0)
+        {
+            return -EFAULT;
+        }
+        return c->peek(reg, std::span(data, count)) ? 0 : -ERANGE;
+    });
 }
 
 KORSA_SIM_API int korsa_sim_reg_write(int bus, int address, unsigned reg, const unsigned char* data,
                                       size_t count)
 {
-    return locked(-EIO,
-                  [&](board* b)
-                  {
-                      korsa_sim::chip* c = b != nullptr ? b->chip_at(bus, address) : nullptr;
-                      if (c == nullptr)
-                      {
-                          return -ENODEV;
-                      }
-                      if (data == nullptr && count != 0)
-                      {
-                          return -EFAULT;
-                      }
-                      return c->poke(reg, std::span(data, count)) ? 0 : -ERANGE;
-                  });
+    return locked(-EIO, [&](board* b) {
+        korsa_sim::chip* c = b != nullptr ? b->chip_at(bus, address) : nullptr;
+        if (c == nullptr)
+        {
+            return -ENODEV;
+        }
+        if (data == nullptr && count != 0)
+        {
+            return -EFAULT;
+        }
+        return c->poke(reg, std::span(data, count)) ? 0 : -ERANGE;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_fail_nth(unsigned long n, int error)
 {
-    locked(0,
-           [&](board* b)
-           {
-               if (b != nullptr && n != 0)
-               {
-                   b->faults().fail_transaction(b->transactions() + n, error);
-               }
-               return 0;
-           });
+    locked(0, [&](board* b) {
+        if (b != nullptr && n != 0)
+        {
+            b->faults().fail_transaction(b->transactions() + n, error);
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_fail_address(int bus, int address, int error)
 {
-    locked(0,
-           [&](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->faults().fail_address(bus, address, error);
-               }
-               return 0;
-           });
+    locked(0, [&](board* b) {
+        if (b != nullptr)
+        {
+            b->faults().fail_address(bus, address, error);
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_fail_reads(int bus, int address, unsigned count, int error)
 {
-    locked(0,
-           [&](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->faults().fail_reads(bus, address, count, error);
-               }
-               return 0;
-           });
+    locked(0, [&](board* b) {
+        if (b != nullptr)
+        {
+            b->faults().fail_reads(bus, address, count, error);
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_short_read(int bus, int address, size_t count)
 {
-    locked(0,
-           [&](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->faults().short_read(bus, address, count);
-               }
-               return 0;
-           });
+    locked(0, [&](board* b) {
+        if (b != nullptr)
+        {
+            b->faults().short_read(bus, address, count);
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_clear_faults(void)
 {
-    locked(0,
-           [](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->faults().clear();
-               }
-               return 0;
-           });
+    locked(0, [](board* b) {
+        if (b != nullptr)
+        {
+            b->faults().clear();
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_set_unplugged(int unplugged)
 {
-    locked(0,
-           [&](board* b)
-           {
-               if (b != nullptr)
-               {
-                   b->set_unplugged(unplugged != 0);
-               }
-               return 0;
-           });
+    locked(0, [&](board* b) {
+        if (b != nullptr)
+        {
+            b->set_unplugged(unplugged != 0);
+        }
+        return 0;
+    });
 }
 
 KORSA_SIM_API int korsa_sim_unplugged(void)
@@ -260,9 +236,9 @@ KORSA_SIM_API volatile unsigned int* korsa_sim_gpio_page(int devmem)
 
 KORSA_SIM_API int korsa_sim_i2c0_routed(void)
 {
-    return locked(
-        0, [](board* b)
-        { return b != nullptr && b->gpio() != nullptr && b->gpio()->i2c0_routed() ? 1 : 0; });
+    return locked(0, [](board* b) {
+        return b != nullptr && b->gpio() != nullptr && b->gpio()->i2c0_routed() ? 1 : 0;
+    });
 }
 
 KORSA_SIM_API void korsa_sim_set_euid(long euid)
@@ -273,8 +249,7 @@ KORSA_SIM_API void korsa_sim_set_euid(long euid)
         simulator::get().set_euid(euid);
     }
     catch (...)
-    {
-    }
+    {}
 }
 
 KORSA_SIM_API int korsa_sim_open_i2c_count(void)

@@ -7,10 +7,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 // What the Pi's I2C controller reports when no chip acknowledges its address.
 constexpr int nack_error = EREMOTEIO;

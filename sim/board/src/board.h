@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 // One message of a bus transaction. Writes carry their bytes; reads get delivered bytes.
 struct bus_message

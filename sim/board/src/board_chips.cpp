@@ -1,7 +1,6 @@
 #include "board_chips.h"
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 memory_chip::memory_chip(register_layout layout, register_presets presets)
     : register_chip(layout, std::move(presets))

@@ -6,8 +6,7 @@
 
 #include <string>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 // Any memory-like chip: EEPROMs and the generic test chips. Erased EEPROMs read 0xFF.
 class memory_chip : public register_chip

@@ -7,10 +7,8 @@
 #include <memory>
 #include <stdexcept>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 struct key_file_deleter
 {

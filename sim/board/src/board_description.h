@@ -12,8 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 struct chip_description
 {

@@ -1,7 +1,6 @@
 #include "bus_trace.h"
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 void bus_trace::add(trace_entry entry)
 {

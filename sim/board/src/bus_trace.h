@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 struct trace_entry
 {

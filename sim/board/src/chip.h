@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 class chip
 {

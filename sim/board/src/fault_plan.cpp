@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 void fault_plan::fail_transaction(unsigned long number, int error)
 {

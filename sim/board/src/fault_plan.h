@@ -7,8 +7,7 @@
 #include <map>
 #include <utility>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 class fault_plan
 {

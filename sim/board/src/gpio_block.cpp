@@ -9,10 +9,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 volatile uint32_t* map_page(int fd, uint64_t offset)
 {

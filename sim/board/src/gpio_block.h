@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 class gpio_block
 {

@@ -8,10 +8,8 @@
 #include <linux/i2c.h>
 #include <vector>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 // i2c-dev clamps plain transfers to this many bytes.
 constexpr std::size_t max_plain_transfer = 8192;

@@ -7,8 +7,7 @@
 
 #include <sys/types.h>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 struct i2c_file
 {

@@ -15,8 +15,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 using korsa_sim::hook_result;
 using korsa_sim::simulator;
@@ -158,12 +157,10 @@ void forget_fd(int fd) noexcept
 {
     if (simulator::maybe_i2c_fd(fd))
     {
-        guarded(
-            [&]() -> hook_result
-            {
-                simulator::get().forget(fd);
-                return 0;
-            });
+        guarded([&]() -> hook_result {
+            simulator::get().forget(fd);
+            return 0;
+        });
     }
 }
 
@@ -171,223 +168,216 @@ void share_fd(int from, int to) noexcept
 {
     if (to >= 0 && simulator::maybe_i2c_fd(from))
     {
-        guarded(
-            [&]() -> hook_result
-            {
-                simulator::get().share(from, to);
-                return 0;
-            });
+        guarded([&]() -> hook_result {
+            simulator::get().share(from, to);
+            return 0;
+        });
     }
 }
 
 } // namespace
 
-extern "C"
+extern "C" {
+
+__attribute__((visibility("default"))) int open(const char* path, int flags, ...)
 {
-
-    __attribute__((visibility("default"))) int open(const char* path, int flags, ...)
+    mode_t mode = 0;
+    if (needs_mode(flags))
     {
-        mode_t mode = 0;
-        if (needs_mode(flags))
-        {
-            va_list ap;
-            va_start(ap, flags);
-            mode = static_cast<mode_t>(va_arg(ap, int));
-            va_end(ap);
-        }
-        return open_common(path, flags, mode, false);
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
     }
+    return open_common(path, flags, mode, false);
+}
 
-    __attribute__((visibility("default"))) int open64(const char* path, int flags, ...)
+__attribute__((visibility("default"))) int open64(const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (needs_mode(flags))
     {
-        mode_t mode = 0;
-        if (needs_mode(flags))
-        {
-            va_list ap;
-            va_start(ap, flags);
-            mode = static_cast<mode_t>(va_arg(ap, int));
-            va_end(ap);
-        }
-        return open_common(path, flags, mode, true);
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
     }
+    return open_common(path, flags, mode, true);
+}
 
-    __attribute__((visibility("default"))) int __open_2(const char* path, int flags)
+__attribute__((visibility("default"))) int __open_2(const char* path, int flags)
+{
+    return open_common(path, flags, 0, false);
+}
+
+__attribute__((visibility("default"))) int __open64_2(const char* path, int flags)
+{
+    return open_common(path, flags, 0, true);
+}
+
+__attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (needs_mode(flags))
     {
-        return open_common(path, flags, 0, false);
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
     }
+    return openat_common(dirfd, path, flags, mode, false);
+}
 
-    __attribute__((visibility("default"))) int __open64_2(const char* path, int flags)
+__attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...)
+{
+    mode_t mode = 0;
+    if (needs_mode(flags))
     {
-        return open_common(path, flags, 0, true);
+        va_list ap;
+        va_start(ap, flags);
+        mode = static_cast<mode_t>(va_arg(ap, int));
+        va_end(ap);
     }
+    return openat_common(dirfd, path, flags, mode, true);
+}
 
-    __attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...)
+__attribute__((visibility("default"))) int __openat_2(int dirfd, const char* path, int flags)
+{
+    return openat_common(dirfd, path, flags, 0, false);
+}
+
+__attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags)
+{
+    return openat_common(dirfd, path, flags, 0, true);
+}
+
+__attribute__((visibility("default"))) FILE* fopen(const char* path, const char* mode)
+{
+    return fopen_common(path, mode, false);
+}
+
+__attribute__((visibility("default"))) FILE* fopen64(const char* path, const char* mode)
+{
+    return fopen_common(path, mode, true);
+}
+
+__attribute__((visibility("default"))) ssize_t read(int fd, void* buf, size_t count)
+{
+    if (auto r = fd_hook(fd, [&] { return simulator::get().read(fd, buf, count); }))
     {
-        mode_t mode = 0;
-        if (needs_mode(flags))
-        {
-            va_list ap;
-            va_start(ap, flags);
-            mode = static_cast<mode_t>(va_arg(ap, int));
-            va_end(ap);
-        }
-        return openat_common(dirfd, path, flags, mode, false);
+        return finish<ssize_t>(*r);
     }
+    return korsa_sim::real::read(fd, buf, count);
+}
 
-    __attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...)
-    {
-        mode_t mode = 0;
-        if (needs_mode(flags))
-        {
-            va_list ap;
-            va_start(ap, flags);
-            mode = static_cast<mode_t>(va_arg(ap, int));
-            va_end(ap);
-        }
-        return openat_common(dirfd, path, flags, mode, true);
-    }
-
-    __attribute__((visibility("default"))) int __openat_2(int dirfd, const char* path, int flags)
-    {
-        return openat_common(dirfd, path, flags, 0, false);
-    }
-
-    __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags)
-    {
-        return openat_common(dirfd, path, flags, 0, true);
-    }
-
-    __attribute__((visibility("default"))) FILE* fopen(const char* path, const char* mode)
-    {
-        return fopen_common(path, mode, false);
-    }
-
-    __attribute__((visibility("default"))) FILE* fopen64(const char* path, const char* mode)
-    {
-        return fopen_common(path, mode, true);
-    }
-
-    __attribute__((visibility("default"))) ssize_t read(int fd, void* buf, size_t count)
+__attribute__((visibility("default"))) ssize_t __read_chk(int fd, void* buf, size_t count,
+                                                          size_t buflen)
+{
+    if (count <= buflen)
     {
         if (auto r = fd_hook(fd, [&] { return simulator::get().read(fd, buf, count); }))
         {
             return finish<ssize_t>(*r);
         }
-        return korsa_sim::real::read(fd, buf, count);
     }
+    return korsa_sim::real::read_chk(fd, buf, count, buflen);
+}
 
-    __attribute__((visibility("default"))) ssize_t __read_chk(int fd, void* buf, size_t count,
-                                                              size_t buflen)
+__attribute__((visibility("default"))) ssize_t write(int fd, const void* buf, size_t count)
+{
+    if (auto r = fd_hook(fd, [&] { return simulator::get().write(fd, buf, count); }))
     {
-        if (count <= buflen)
-        {
-            if (auto r = fd_hook(fd, [&] { return simulator::get().read(fd, buf, count); }))
-            {
-                return finish<ssize_t>(*r);
-            }
-        }
-        return korsa_sim::real::read_chk(fd, buf, count, buflen);
+        return finish<ssize_t>(*r);
     }
+    return korsa_sim::real::write(fd, buf, count);
+}
 
-    __attribute__((visibility("default"))) ssize_t write(int fd, const void* buf, size_t count)
+__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept
+{
+    va_list ap;
+    va_start(ap, request);
+    // Every request argument fits an unsigned long (an int or a pointer).
+    const unsigned long arg = va_arg(ap, unsigned long);
+    va_end(ap);
+    if (auto r = fd_hook(fd, [&] { return simulator::get().ioctl(fd, request, arg); }))
     {
-        if (auto r = fd_hook(fd, [&] { return simulator::get().write(fd, buf, count); }))
-        {
-            return finish<ssize_t>(*r);
-        }
-        return korsa_sim::real::write(fd, buf, count);
+        return finish<int>(*r);
     }
+    return korsa_sim::real::ioctl(fd, request, arg);
+}
 
-    __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept
+__attribute__((visibility("default"))) int close(int fd)
+{
+    forget_fd(fd);
+    return korsa_sim::real::close(fd);
+}
+
+__attribute__((visibility("default"))) int dup(int fd) noexcept
+{
+    const int r = korsa_sim::real::dup(fd);
+    share_fd(fd, r);
+    return r;
+}
+
+__attribute__((visibility("default"))) int dup2(int fd, int fd2) noexcept
+{
+    if (fd != fd2)
     {
-        va_list ap;
-        va_start(ap, request);
-        // Every request argument fits an unsigned long (an int or a pointer).
-        const unsigned long arg = va_arg(ap, unsigned long);
-        va_end(ap);
-        if (auto r = fd_hook(fd, [&] { return simulator::get().ioctl(fd, request, arg); }))
-        {
-            return finish<int>(*r);
-        }
-        return korsa_sim::real::ioctl(fd, request, arg);
+        forget_fd(fd2);
     }
-
-    __attribute__((visibility("default"))) int close(int fd)
+    const int r = korsa_sim::real::dup2(fd, fd2);
+    if (fd != fd2)
     {
-        forget_fd(fd);
-        return korsa_sim::real::close(fd);
-    }
-
-    __attribute__((visibility("default"))) int dup(int fd) noexcept
-    {
-        const int r = korsa_sim::real::dup(fd);
         share_fd(fd, r);
+    }
+    return r;
+}
+
+__attribute__((visibility("default"))) int dup3(int fd, int fd2, int flags) noexcept
+{
+    if (fd != fd2)
+    {
+        forget_fd(fd2);
+    }
+    const int r = korsa_sim::real::dup3(fd, fd2, flags);
+    share_fd(fd, r);
+    return r;
+}
+
+__attribute__((visibility("default"))) int uname(struct utsname* buf) noexcept
+{
+    const int r = korsa_sim::real::uname(buf);
+    if (r != 0 || buf == nullptr || simulator::busy_thread())
+    {
         return r;
     }
+    const auto release = guarded([&]() -> hook_result {
+        if (auto rel = simulator::get().kernel_release())
+        {
+            std::memset(buf->release, 0, sizeof(buf->release));
+            std::strncpy(buf->release, rel->c_str(), sizeof(buf->release) - 1);
+        }
+        return 0;
+    });
+    (void)release;
+    return r;
+}
 
-    __attribute__((visibility("default"))) int dup2(int fd, int fd2) noexcept
+__attribute__((visibility("default"))) uid_t geteuid() noexcept
+{
+    if (!simulator::busy_thread())
     {
-        if (fd != fd2)
+        std::optional<uid_t> uid;
+        guarded([&]() -> hook_result {
+            uid = simulator::get().effective_uid();
+            return 0;
+        });
+        if (uid)
         {
-            forget_fd(fd2);
+            return *uid;
         }
-        const int r = korsa_sim::real::dup2(fd, fd2);
-        if (fd != fd2)
-        {
-            share_fd(fd, r);
-        }
-        return r;
     }
-
-    __attribute__((visibility("default"))) int dup3(int fd, int fd2, int flags) noexcept
-    {
-        if (fd != fd2)
-        {
-            forget_fd(fd2);
-        }
-        const int r = korsa_sim::real::dup3(fd, fd2, flags);
-        share_fd(fd, r);
-        return r;
-    }
-
-    __attribute__((visibility("default"))) int uname(struct utsname* buf) noexcept
-    {
-        const int r = korsa_sim::real::uname(buf);
-        if (r != 0 || buf == nullptr || simulator::busy_thread())
-        {
-            return r;
-        }
-        const auto release = guarded(
-            [&]() -> hook_result
-            {
-                if (auto rel = simulator::get().kernel_release())
-                {
-                    std::memset(buf->release, 0, sizeof(buf->release));
-                    std::strncpy(buf->release, rel->c_str(), sizeof(buf->release) - 1);
-                }
-                return 0;
-            });
-        (void)release;
-        return r;
-    }
-
-    __attribute__((visibility("default"))) uid_t geteuid() noexcept
-    {
-        if (!simulator::busy_thread())
-        {
-            std::optional<uid_t> uid;
-            guarded(
-                [&]() -> hook_result
-                {
-                    uid = simulator::get().effective_uid();
-                    return 0;
-                });
-            if (uid)
-            {
-                return *uid;
-            }
-        }
-        return korsa_sim::real::geteuid();
-    }
+    return korsa_sim::real::geteuid();
+}
 
 } // extern "C"

@@ -4,10 +4,8 @@
 #include <cerrno>
 #include <dlfcn.h>
 
-namespace korsa_sim::real
-{
-namespace
-{
+namespace korsa_sim::real {
+namespace {
 
 template <typename Fn>
 Fn resolve(std::atomic<void*>& slot, const char* name) noexcept

@@ -8,8 +8,7 @@
 #include <sys/types.h>
 #include <sys/utsname.h>
 
-namespace korsa_sim::real
-{
+namespace korsa_sim::real {
 
 int open(const char* path, int flags, mode_t mode);
 int open64(const char* path, int flags, mode_t mode);

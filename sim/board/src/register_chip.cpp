@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 register_chip::register_chip(register_layout layout, register_presets presets)
     : layout_(layout), presets_(std::move(presets)),
       memory_(std::max<std::size_t>(layout.memory_size, 1), layout.fill)
-{
-}
+{}
 
 void register_chip::power_on()
 {

@@ -7,8 +7,7 @@
 
 #include <cstddef>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 struct register_layout
 {

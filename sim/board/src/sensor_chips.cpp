@@ -1,9 +1,7 @@
 #include "sensor_chips.h"
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 constexpr register_layout sensor_layout{2, 0x10000, true, 0x00};
 

@@ -7,8 +7,7 @@
 
 #include <string>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 // The Sony sensors: 16-bit register addresses with auto-increment, 8-bit registers.
 class sony_sensor : public register_chip

@@ -13,10 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 constexpr const char* revision_path = "/proc/device-tree/system/linux,revision";
 constexpr const char* i2c_prefix = "/dev/i2c-";
@@ -121,8 +119,7 @@ simulator& simulator::get()
     // Constructed in place once and never destroyed: C library calls made by other exit
     // handlers must still find a working simulator.
     alignas(simulator) static unsigned char storage[sizeof(simulator)];
-    static simulator* instance = []
-    {
+    static simulator* instance = [] {
         sim_scope scope;
         return ::new (storage) simulator();
     }();
@@ -265,8 +262,7 @@ hook_result simulator::open_i2c(int bus, int flags)
         return -errno;
     }
     struct stat st
-    {
-    };
+    {};
     if (fd >= max_tracked_fd || ::fstat(fd, &st) != 0)
     {
         real::close(fd);
@@ -318,8 +314,7 @@ std::shared_ptr<i2c_file> simulator::lookup(int fd)
     // The number may have been reused behind our back (a close we did not see); then the
     // descriptor is no longer ours.
     struct stat st
-    {
-    };
+    {};
     if (::fstat(fd, &st) != 0 || st.st_dev != it->second->device || st.st_ino != it->second->inode)
     {
         files_.erase(it);

@@ -14,8 +14,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 // Results of hooks: nothing = not ours, pass the call through; else the value to return,
 // negative errno values for failures.

@@ -5,10 +5,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-namespace korsa_sim
-{
-namespace
-{
+namespace korsa_sim {
+namespace {
 
 // process_vm_readv/writev on the own process fail with EFAULT on unmapped memory. Where they
 // are not allowed (ENOSYS, EPERM under some sandboxes) only null pointers are caught.

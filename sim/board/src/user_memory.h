@@ -5,8 +5,7 @@
 
 #include <cstddef>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 bool copy_from_user(void* dst, const void* src, std::size_t n) noexcept;
 bool copy_to_user(void* dst, const void* src, std::size_t n) noexcept;

@@ -3,12 +3,11 @@
 #define KORSA_SIM_BCM_HOST_H
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
-    void bcm_host_init(void);
-    void bcm_host_deinit(void);
+void bcm_host_init(void);
+void bcm_host_deinit(void);
 
 #ifdef __cplusplus
 }

@@ -10,10 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
-namespace korsa_vc_sim
-{
-namespace
-{
+namespace korsa_vc_sim {
+namespace {
 
 constexpr uint32_t max_dimension = 16384;
 constexpr uint64_t max_buffer_size = 256u << 20;
@@ -314,12 +312,10 @@ MMAL_STATUS_T disable_output_locked(MMAL_PORT_T* port, std::unique_lock<std::mut
     s.cv.notify_all();
     // A callback running on another thread finishes before the port counts as disabled.
     const auto self = std::this_thread::get_id();
-    s.cv.wait(lk,
-              [&]
-              {
-                  return std::all_of(d->callback_threads.begin(), d->callback_threads.end(),
-                                     [self](std::thread::id id) { return id == self; });
-              });
+    s.cv.wait(lk, [&] {
+        return std::all_of(d->callback_threads.begin(), d->callback_threads.end(),
+                           [self](std::thread::id id) { return id == self; });
+    });
     std::thread t = std::move(pp->thread);
     pp->dl.reset();
     if (t.joinable())
@@ -368,10 +364,10 @@ void drop_port_references_locked(const sim_pool& pool)
         if (auto& d = comp->output_priv.dl)
         {
             auto& q = d->queue;
-            q.erase(std::remove_if(q.begin(), q.end(),
-                                   [&pool](MMAL_BUFFER_HEADER_T* h)
-                                   { return h->priv->pool == &pool; }),
-                    q.end());
+            q.erase(
+                std::remove_if(q.begin(), q.end(),
+                               [&pool](MMAL_BUFFER_HEADER_T* h) { return h->priv->pool == &pool; }),
+                q.end());
         }
     }
 }
@@ -380,485 +376,482 @@ void drop_port_references_locked(const sim_pool& pool)
 
 using namespace korsa_vc_sim;
 
-extern "C"
+extern "C" {
+
+MMAL_STATUS_T mmal_component_create(const char* name, MMAL_COMPONENT_T** component)
 {
-
-    MMAL_STATUS_T mmal_component_create(const char* name, MMAL_COMPONENT_T** component)
+    std::lock_guard lock(st().m);
+    if (component == nullptr || name == nullptr)
     {
-        std::lock_guard lock(st().m);
-        if (component == nullptr || name == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        *component = nullptr;
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_COMPONENT_CREATE, &status))
-        {
-            return status;
-        }
-        if (std::strcmp(name, "vc.ril.rawcam") != 0)
-        {
-            return MMAL_ENOENT;
-        }
-        auto c = std::make_unique<sim_component>();
-        c->name = name;
-        c->serial = st().next_component_serial++;
-        init_port(c->control, c->control_priv, *c, MMAL_PORT_TYPE_CONTROL, 0, ":ctr:0");
-        init_port(c->output, c->output_priv, *c, MMAL_PORT_TYPE_OUTPUT, 1, ":out:0");
-        c->outputs[0] = &c->output;
-        c->all_ports[0] = &c->control;
-        c->all_ports[1] = &c->output;
-        c->pub.name = c->name.c_str();
-        c->pub.control = &c->control;
-        c->pub.input_num = 0;
-        c->pub.input = nullptr;
-        c->pub.output_num = 1;
-        c->pub.output = c->outputs;
-        c->pub.port_num = 2;
-        c->pub.port = c->all_ports;
-        c->pub.id = c->serial;
-        // Receiver defaults: two lanes of RAW10 image data.
-        c->rx_config.hdr = {MMAL_PARAMETER_CAMERA_RX_CONFIG, sizeof c->rx_config};
-        c->rx_config.data_lanes = 2;
-        c->rx_config.image_id = 0x2B;
-        c->rx_timing.hdr = {MMAL_PARAMETER_CAMERA_RX_TIMING, sizeof c->rx_timing};
-        c->rx_timing.timing1 = 2;
-        c->rx_timing.timing2 = 4;
-        c->rx_timing.timing3 = 6;
-        c->rx_timing.timing4 = 8;
-        c->rx_timing.timing5 = 10;
-        c->rx_timing.term2 = 3;
-        c->rx_timing.term1 = 5;
-        *component = &c->pub;
-        st().components.emplace(&c->pub, std::move(c));
-        return MMAL_SUCCESS;
+        return MMAL_EINVAL;
     }
-
-    MMAL_STATUS_T mmal_component_destroy(MMAL_COMPONENT_T* component)
+    *component = nullptr;
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_COMPONENT_CREATE, &status))
     {
-        std::unique_lock lk(st().m);
-        sim_component* c = component_locked(component);
-        if (c == nullptr)
-        {
-            complain("destroy of an unknown component");
-            return MMAL_EINVAL;
-        }
-        if (c->output_priv.dl)
-        {
-            disable_output_locked(&c->output, lk);
-        }
-        auto it = st().components.find(component);
-        if (it == st().components.end())
-        {
-            return MMAL_EINVAL;
-        }
-        std::unique_ptr<sim_component> owned = std::move(it->second);
-        st().components.erase(it);
-        reap_zombies_locked(lk);
-        return MMAL_SUCCESS;
-    }
-
-    MMAL_STATUS_T mmal_component_enable(MMAL_COMPONENT_T* component)
-    {
-        std::lock_guard lock(st().m);
-        sim_component* c = component_locked(component);
-        if (c == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_COMPONENT_ENABLE, &status))
-        {
-            return status;
-        }
-        c->pub.is_enabled = 1;
-        return MMAL_SUCCESS;
-    }
-
-    MMAL_STATUS_T mmal_component_disable(MMAL_COMPONENT_T* component)
-    {
-        std::lock_guard lock(st().m);
-        sim_component* c = component_locked(component);
-        if (c == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        c->pub.is_enabled = 0;
-        return MMAL_SUCCESS;
-    }
-
-    MMAL_STATUS_T mmal_port_parameter_set(MMAL_PORT_T* port, const MMAL_PARAMETER_HEADER_T* param)
-    {
-        std::lock_guard lock(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr || param == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_PARAMETER_SET, &status))
-        {
-            return status;
-        }
-        sim_component& c = *pp->comp;
-        switch (param->id)
-        {
-        case MMAL_PARAMETER_ZERO_COPY:
-            if (param->size != sizeof(MMAL_PARAMETER_BOOLEAN_T) || port->is_enabled)
-            {
-                return MMAL_EINVAL;
-            }
-            pp->zero_copy = reinterpret_cast<const MMAL_PARAMETER_BOOLEAN_T*>(param)->enable != 0;
-            return MMAL_SUCCESS;
-        case MMAL_PARAMETER_CAMERA_RX_CONFIG:
-        {
-            if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_CONFIG_T) || c.pub.is_enabled)
-            {
-                return MMAL_EINVAL;
-            }
-            const auto& cfg = *reinterpret_cast<const MMAL_PARAMETER_CAMERA_RX_CONFIG_T*>(param);
-            // The Pi's receiver has at most four data lanes.
-            if (cfg.data_lanes < 1 || cfg.data_lanes > 4 ||
-                cfg.unpack > MMAL_CAMERA_RX_CONFIG_UNPACK_16 ||
-                cfg.pack > MMAL_CAMERA_RX_CONFIG_PACK_RAW12 || cfg.image_id > 0x3F)
-            {
-                return MMAL_EINVAL;
-            }
-            c.rx_config = cfg;
-            return MMAL_SUCCESS;
-        }
-        case MMAL_PARAMETER_CAMERA_RX_TIMING:
-            if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_TIMING_T) || c.pub.is_enabled)
-            {
-                return MMAL_EINVAL;
-            }
-            c.rx_timing = *reinterpret_cast<const MMAL_PARAMETER_CAMERA_RX_TIMING_T*>(param);
-            return MMAL_SUCCESS;
-        default:
-            return MMAL_ENOSYS;
-        }
-    }
-
-    MMAL_STATUS_T mmal_port_parameter_get(MMAL_PORT_T* port, MMAL_PARAMETER_HEADER_T* param)
-    {
-        std::lock_guard lock(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr || param == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_PARAMETER_GET, &status))
-        {
-            return status;
-        }
-        sim_component& c = *pp->comp;
-        switch (param->id)
-        {
-        case MMAL_PARAMETER_ZERO_COPY:
-            if (param->size != sizeof(MMAL_PARAMETER_BOOLEAN_T))
-            {
-                return MMAL_EINVAL;
-            }
-            reinterpret_cast<MMAL_PARAMETER_BOOLEAN_T*>(param)->enable = pp->zero_copy ? 1 : 0;
-            return MMAL_SUCCESS;
-        case MMAL_PARAMETER_CAMERA_RX_CONFIG:
-            if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_CONFIG_T))
-            {
-                return MMAL_EINVAL;
-            }
-            *reinterpret_cast<MMAL_PARAMETER_CAMERA_RX_CONFIG_T*>(param) = c.rx_config;
-            return MMAL_SUCCESS;
-        case MMAL_PARAMETER_CAMERA_RX_TIMING:
-            if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_TIMING_T))
-            {
-                return MMAL_EINVAL;
-            }
-            *reinterpret_cast<MMAL_PARAMETER_CAMERA_RX_TIMING_T*>(param) = c.rx_timing;
-            return MMAL_SUCCESS;
-        default:
-            return MMAL_ENOSYS;
-        }
-    }
-
-    MMAL_STATUS_T mmal_port_parameter_set_boolean(MMAL_PORT_T* port, uint32_t id, MMAL_BOOL_T value)
-    {
-        MMAL_PARAMETER_BOOLEAN_T p{{id, sizeof(MMAL_PARAMETER_BOOLEAN_T)}, value};
-        return mmal_port_parameter_set(port, &p.hdr);
-    }
-
-    MMAL_STATUS_T mmal_port_parameter_get_boolean(MMAL_PORT_T* port, uint32_t id,
-                                                  MMAL_BOOL_T* value)
-    {
-        MMAL_PARAMETER_BOOLEAN_T p{{id, sizeof(MMAL_PARAMETER_BOOLEAN_T)}, 0};
-        const MMAL_STATUS_T status = mmal_port_parameter_get(port, &p.hdr);
-        if (status == MMAL_SUCCESS && value != nullptr)
-        {
-            *value = p.enable;
-        }
         return status;
     }
-
-    MMAL_STATUS_T mmal_port_format_commit(MMAL_PORT_T* port)
+    if (std::strcmp(name, "vc.ril.rawcam") != 0)
     {
-        std::lock_guard lock(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
+        return MMAL_ENOENT;
+    }
+    auto c = std::make_unique<sim_component>();
+    c->name = name;
+    c->serial = st().next_component_serial++;
+    init_port(c->control, c->control_priv, *c, MMAL_PORT_TYPE_CONTROL, 0, ":ctr:0");
+    init_port(c->output, c->output_priv, *c, MMAL_PORT_TYPE_OUTPUT, 1, ":out:0");
+    c->outputs[0] = &c->output;
+    c->all_ports[0] = &c->control;
+    c->all_ports[1] = &c->output;
+    c->pub.name = c->name.c_str();
+    c->pub.control = &c->control;
+    c->pub.input_num = 0;
+    c->pub.input = nullptr;
+    c->pub.output_num = 1;
+    c->pub.output = c->outputs;
+    c->pub.port_num = 2;
+    c->pub.port = c->all_ports;
+    c->pub.id = c->serial;
+    // Receiver defaults: two lanes of RAW10 image data.
+    c->rx_config.hdr = {MMAL_PARAMETER_CAMERA_RX_CONFIG, sizeof c->rx_config};
+    c->rx_config.data_lanes = 2;
+    c->rx_config.image_id = 0x2B;
+    c->rx_timing.hdr = {MMAL_PARAMETER_CAMERA_RX_TIMING, sizeof c->rx_timing};
+    c->rx_timing.timing1 = 2;
+    c->rx_timing.timing2 = 4;
+    c->rx_timing.timing3 = 6;
+    c->rx_timing.timing4 = 8;
+    c->rx_timing.timing5 = 10;
+    c->rx_timing.term2 = 3;
+    c->rx_timing.term1 = 5;
+    *component = &c->pub;
+    st().components.emplace(&c->pub, std::move(c));
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_component_destroy(MMAL_COMPONENT_T* component)
+{
+    std::unique_lock lk(st().m);
+    sim_component* c = component_locked(component);
+    if (c == nullptr)
+    {
+        complain("destroy of an unknown component");
+        return MMAL_EINVAL;
+    }
+    if (c->output_priv.dl)
+    {
+        disable_output_locked(&c->output, lk);
+    }
+    auto it = st().components.find(component);
+    if (it == st().components.end())
+    {
+        return MMAL_EINVAL;
+    }
+    std::unique_ptr<sim_component> owned = std::move(it->second);
+    st().components.erase(it);
+    reap_zombies_locked(lk);
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_component_enable(MMAL_COMPONENT_T* component)
+{
+    std::lock_guard lock(st().m);
+    sim_component* c = component_locked(component);
+    if (c == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_COMPONENT_ENABLE, &status))
+    {
+        return status;
+    }
+    c->pub.is_enabled = 1;
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_component_disable(MMAL_COMPONENT_T* component)
+{
+    std::lock_guard lock(st().m);
+    sim_component* c = component_locked(component);
+    if (c == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    c->pub.is_enabled = 0;
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_port_parameter_set(MMAL_PORT_T* port, const MMAL_PARAMETER_HEADER_T* param)
+{
+    std::lock_guard lock(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr || param == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_PARAMETER_SET, &status))
+    {
+        return status;
+    }
+    sim_component& c = *pp->comp;
+    switch (param->id)
+    {
+    case MMAL_PARAMETER_ZERO_COPY:
+        if (param->size != sizeof(MMAL_PARAMETER_BOOLEAN_T) || port->is_enabled)
         {
             return MMAL_EINVAL;
         }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_FORMAT_COMMIT, &status))
-        {
-            return status;
-        }
-        if (port->is_enabled)
-        {
-            return MMAL_EINVAL;
-        }
-        const uint32_t bpp = bits_per_pixel(port->format->encoding);
-        MMAL_VIDEO_FORMAT_T& v = port->format->es->video;
-        if (bpp == 0 || v.width == 0 || v.height == 0 || v.width > max_dimension ||
-            v.height > max_dimension || v.frame_rate.den <= 0 || v.frame_rate.num < 0 ||
-            v.crop.x < 0 || v.crop.y < 0 || v.crop.width <= 0 || v.crop.height <= 0 ||
-            static_cast<uint64_t>(v.crop.x) + static_cast<uint64_t>(v.crop.width) > v.width ||
-            static_cast<uint64_t>(v.crop.y) + static_cast<uint64_t>(v.crop.height) > v.height)
+        pp->zero_copy = reinterpret_cast<const MMAL_PARAMETER_BOOLEAN_T*>(param)->enable != 0;
+        return MMAL_SUCCESS;
+    case MMAL_PARAMETER_CAMERA_RX_CONFIG:
+    {
+        if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_CONFIG_T) || c.pub.is_enabled)
         {
             return MMAL_EINVAL;
         }
-        // Lines are padded to 32 bytes and the frame to a multiple of 16 lines.
-        const uint64_t stride = align_up((static_cast<uint64_t>(v.width) * bpp + 7) / 8, 32);
-        const uint64_t lines = align_up(v.height, 16);
-        const uint64_t size = stride * lines;
-        if (size > max_buffer_size)
+        const auto& cfg = *reinterpret_cast<const MMAL_PARAMETER_CAMERA_RX_CONFIG_T*>(param);
+        // The Pi's receiver has at most four data lanes.
+        if (cfg.data_lanes < 1 || cfg.data_lanes > 4 ||
+            cfg.unpack > MMAL_CAMERA_RX_CONFIG_UNPACK_16 ||
+            cfg.pack > MMAL_CAMERA_RX_CONFIG_PACK_RAW12 || cfg.image_id > 0x3F)
         {
-            return MMAL_ENOSPC;
+            return MMAL_EINVAL;
         }
-        v.height = static_cast<uint32_t>(lines);
-        pp->stride = static_cast<uint32_t>(stride);
-        pp->lines = static_cast<uint32_t>(v.crop.height);
-        pp->rate = v.frame_rate;
-        pp->committed = true;
-        port->buffer_size_recommended = static_cast<uint32_t>(size);
-        port->buffer_size_min = static_cast<uint32_t>(size);
-        port->buffer_num_recommended = recommended_buffers;
-        port->buffer_num_min = 1;
-        port->buffer_num = recommended_buffers;
-        port->buffer_size = static_cast<uint32_t>(size);
+        c.rx_config = cfg;
         return MMAL_SUCCESS;
     }
-
-    MMAL_STATUS_T mmal_port_enable(MMAL_PORT_T* port, MMAL_PORT_BH_CB_T cb)
-    {
-        std::unique_lock lk(st().m);
-        reap_zombies_locked(lk);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
-        {
-            return port != nullptr && port->type == MMAL_PORT_TYPE_CONTROL ? MMAL_ENOSYS
-                                                                           : MMAL_EINVAL;
-        }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_PORT_ENABLE, &status))
-        {
-            return status;
-        }
-        if (port->is_enabled || cb == nullptr || !pp->committed ||
-            port->buffer_size < port->buffer_size_min || port->buffer_num < port->buffer_num_min)
+    case MMAL_PARAMETER_CAMERA_RX_TIMING:
+        if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_TIMING_T) || c.pub.is_enabled)
         {
             return MMAL_EINVAL;
         }
-        auto d = std::make_shared<delivery>();
-        d->port = port;
-        d->cb = cb;
-        d->enabled = true;
-        d->paused = pp->paused;
-        d->zero_copy = pp->zero_copy;
-        d->stride = pp->stride;
-        d->lines = pp->lines;
-        d->frame_rate = pp->rate;
-        // The simulated camera board, when loaded, tells whether its sensor sends frames.
-        d->sensor_streaming =
-            reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "korsa_sim_sensor_streaming"));
-        pp->dl = d;
-        port->is_enabled = 1;
-        pp->thread = std::thread(run_delivery, d);
-        d->thread_id = pp->thread.get_id();
+        c.rx_timing = *reinterpret_cast<const MMAL_PARAMETER_CAMERA_RX_TIMING_T*>(param);
         return MMAL_SUCCESS;
+    default:
+        return MMAL_ENOSYS;
     }
+}
 
-    MMAL_STATUS_T mmal_port_disable(MMAL_PORT_T* port)
+MMAL_STATUS_T mmal_port_parameter_get(MMAL_PORT_T* port, MMAL_PARAMETER_HEADER_T* param)
+{
+    std::lock_guard lock(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr || param == nullptr)
     {
-        std::unique_lock lk(st().m);
-        if (output_priv_locked(port) == nullptr)
+        return MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_PARAMETER_GET, &status))
+    {
+        return status;
+    }
+    sim_component& c = *pp->comp;
+    switch (param->id)
+    {
+    case MMAL_PARAMETER_ZERO_COPY:
+        if (param->size != sizeof(MMAL_PARAMETER_BOOLEAN_T))
         {
             return MMAL_EINVAL;
         }
-        return disable_output_locked(port, lk);
-    }
-
-    MMAL_STATUS_T mmal_port_pause(MMAL_PORT_T* port, MMAL_BOOL_T pause)
-    {
-        std::lock_guard lock(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
-        {
-            return MMAL_EINVAL;
-        }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_PORT_PAUSE, &status))
-        {
-            return status;
-        }
-        pp->paused = pause != 0;
-        if (pp->dl)
-        {
-            pp->dl->paused = pp->paused;
-        }
-        st().cv.notify_all();
+        reinterpret_cast<MMAL_PARAMETER_BOOLEAN_T*>(param)->enable = pp->zero_copy ? 1 : 0;
         return MMAL_SUCCESS;
-    }
-
-    MMAL_STATUS_T mmal_port_send_buffer(MMAL_PORT_T* port, MMAL_BUFFER_HEADER_T* buffer)
-    {
-        std::lock_guard lock(st().m);
-        auto& s = st();
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
+    case MMAL_PARAMETER_CAMERA_RX_CONFIG:
+        if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_CONFIG_T))
         {
             return MMAL_EINVAL;
         }
-        MMAL_STATUS_T status = MMAL_SUCCESS;
-        if (should_fail(KORSA_VC_SIM_OP_SEND_BUFFER, &status))
-        {
-            return status;
-        }
-        if (buffer == nullptr || s.live_headers.count(buffer) == 0 || buffer->priv->in_free_queue ||
-            buffer->priv->at_port)
-        {
-            ++s.counters.invalid_sends;
-            complain("send of a buffer header the client does not hold");
-            return MMAL_EINVAL;
-        }
-        const std::shared_ptr<delivery>& d = pp->dl;
-        if (!d || !d->enabled)
-        {
-            return MMAL_EINVAL;
-        }
-        const uint32_t need = pp->stride * pp->lines;
-        const bool payload_ok =
-            d->zero_copy ? vcsm_memory_of_vc_handle(
-                               static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer->data)),
-                               buffer->alloc_size) != nullptr
-                         : buffer->data != nullptr;
-        if (!payload_ok || buffer->alloc_size < need)
-        {
-            ++s.counters.invalid_sends;
-            complain("send of a buffer whose payload the receiver cannot write");
-            return MMAL_EINVAL;
-        }
-        buffer->priv->at_port = true;
-        d->queue.push_back(buffer);
-        s.cv.notify_all();
+        *reinterpret_cast<MMAL_PARAMETER_CAMERA_RX_CONFIG_T*>(param) = c.rx_config;
         return MMAL_SUCCESS;
+    case MMAL_PARAMETER_CAMERA_RX_TIMING:
+        if (param->size != sizeof(MMAL_PARAMETER_CAMERA_RX_TIMING_T))
+        {
+            return MMAL_EINVAL;
+        }
+        *reinterpret_cast<MMAL_PARAMETER_CAMERA_RX_TIMING_T*>(param) = c.rx_timing;
+        return MMAL_SUCCESS;
+    default:
+        return MMAL_ENOSYS;
     }
+}
 
-    void korsa_vc_sim_set_delivery_mode(korsa_vc_sim_delivery_mode mode)
+MMAL_STATUS_T mmal_port_parameter_set_boolean(MMAL_PORT_T* port, uint32_t id, MMAL_BOOL_T value)
+{
+    MMAL_PARAMETER_BOOLEAN_T p{{id, sizeof(MMAL_PARAMETER_BOOLEAN_T)}, value};
+    return mmal_port_parameter_set(port, &p.hdr);
+}
+
+MMAL_STATUS_T mmal_port_parameter_get_boolean(MMAL_PORT_T* port, uint32_t id, MMAL_BOOL_T* value)
+{
+    MMAL_PARAMETER_BOOLEAN_T p{{id, sizeof(MMAL_PARAMETER_BOOLEAN_T)}, 0};
+    const MMAL_STATUS_T status = mmal_port_parameter_get(port, &p.hdr);
+    if (status == MMAL_SUCCESS && value != nullptr)
     {
-        std::lock_guard lock(st().m);
-        st().mode = mode;
-        st().cv.notify_all();
+        *value = p.enable;
     }
+    return status;
+}
 
-    MMAL_PORT_T* korsa_vc_sim_rawcam_output(void)
+MMAL_STATUS_T mmal_port_format_commit(MMAL_PORT_T* port)
+{
+    std::lock_guard lock(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
     {
-        std::lock_guard lock(st().m);
-        sim_component* latest = nullptr;
-        for (auto& [raw, comp] : st().components)
-        {
-            if (latest == nullptr || comp->serial > latest->serial)
-            {
-                latest = comp.get();
-            }
-        }
-        return latest != nullptr ? &latest->output : nullptr;
+        return MMAL_EINVAL;
     }
-
-    int korsa_vc_sim_tick(MMAL_PORT_T* port)
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_FORMAT_COMMIT, &status))
     {
-        std::unique_lock lk(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
-        {
-            return -1;
-        }
-        std::shared_ptr<delivery> d = pp->dl;
-        if (!d || !d->enabled)
-        {
-            return 0;
-        }
-        if (d->thread_id == std::this_thread::get_id())
-        {
-            return -1;
-        }
-        const uint64_t mine = ++d->ticks_requested;
-        st().cv.notify_all();
-        st().cv.wait(lk, [&] { return d->ticks_answered >= mine; });
-        const int result = d->tick_results[mine];
-        d->tick_results.erase(mine);
-        return result;
+        return status;
     }
-
-    int korsa_vc_sim_deliver_inline(MMAL_PORT_T* port, int fill)
+    if (port->is_enabled)
     {
-        std::unique_lock lk(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr)
-        {
-            return -1;
-        }
-        std::shared_ptr<delivery> d = pp->dl;
-        if (!d)
-        {
-            return 0;
-        }
-        return deliver_one_locked(d, lk, fill != 0);
+        return MMAL_EINVAL;
     }
-
-    int korsa_vc_sim_inject(MMAL_PORT_T* port, korsa_vc_sim_special kind, uint32_t length)
+    const uint32_t bpp = bits_per_pixel(port->format->encoding);
+    MMAL_VIDEO_FORMAT_T& v = port->format->es->video;
+    if (bpp == 0 || v.width == 0 || v.height == 0 || v.width > max_dimension ||
+        v.height > max_dimension || v.frame_rate.den <= 0 || v.frame_rate.num < 0 || v.crop.x < 0 ||
+        v.crop.y < 0 || v.crop.width <= 0 || v.crop.height <= 0 ||
+        static_cast<uint64_t>(v.crop.x) + static_cast<uint64_t>(v.crop.width) > v.width ||
+        static_cast<uint64_t>(v.crop.y) + static_cast<uint64_t>(v.crop.height) > v.height)
     {
-        std::lock_guard lock(st().m);
-        MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
-        if (pp == nullptr || !pp->dl || !pp->dl->enabled)
+        return MMAL_EINVAL;
+    }
+    // Lines are padded to 32 bytes and the frame to a multiple of 16 lines.
+    const uint64_t stride = align_up((static_cast<uint64_t>(v.width) * bpp + 7) / 8, 32);
+    const uint64_t lines = align_up(v.height, 16);
+    const uint64_t size = stride * lines;
+    if (size > max_buffer_size)
+    {
+        return MMAL_ENOSPC;
+    }
+    v.height = static_cast<uint32_t>(lines);
+    pp->stride = static_cast<uint32_t>(stride);
+    pp->lines = static_cast<uint32_t>(v.crop.height);
+    pp->rate = v.frame_rate;
+    pp->committed = true;
+    port->buffer_size_recommended = static_cast<uint32_t>(size);
+    port->buffer_size_min = static_cast<uint32_t>(size);
+    port->buffer_num_recommended = recommended_buffers;
+    port->buffer_num_min = 1;
+    port->buffer_num = recommended_buffers;
+    port->buffer_size = static_cast<uint32_t>(size);
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_port_enable(MMAL_PORT_T* port, MMAL_PORT_BH_CB_T cb)
+{
+    std::unique_lock lk(st().m);
+    reap_zombies_locked(lk);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
+    {
+        return port != nullptr && port->type == MMAL_PORT_TYPE_CONTROL ? MMAL_ENOSYS : MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_PORT_ENABLE, &status))
+    {
+        return status;
+    }
+    if (port->is_enabled || cb == nullptr || !pp->committed ||
+        port->buffer_size < port->buffer_size_min || port->buffer_num < port->buffer_num_min)
+    {
+        return MMAL_EINVAL;
+    }
+    auto d = std::make_shared<delivery>();
+    d->port = port;
+    d->cb = cb;
+    d->enabled = true;
+    d->paused = pp->paused;
+    d->zero_copy = pp->zero_copy;
+    d->stride = pp->stride;
+    d->lines = pp->lines;
+    d->frame_rate = pp->rate;
+    // The simulated camera board, when loaded, tells whether its sensor sends frames.
+    d->sensor_streaming =
+        reinterpret_cast<int (*)()>(dlsym(RTLD_DEFAULT, "korsa_sim_sensor_streaming"));
+    pp->dl = d;
+    port->is_enabled = 1;
+    pp->thread = std::thread(run_delivery, d);
+    d->thread_id = pp->thread.get_id();
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_port_disable(MMAL_PORT_T* port)
+{
+    std::unique_lock lk(st().m);
+    if (output_priv_locked(port) == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    return disable_output_locked(port, lk);
+}
+
+MMAL_STATUS_T mmal_port_pause(MMAL_PORT_T* port, MMAL_BOOL_T pause)
+{
+    std::lock_guard lock(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_PORT_PAUSE, &status))
+    {
+        return status;
+    }
+    pp->paused = pause != 0;
+    if (pp->dl)
+    {
+        pp->dl->paused = pp->paused;
+    }
+    st().cv.notify_all();
+    return MMAL_SUCCESS;
+}
+
+MMAL_STATUS_T mmal_port_send_buffer(MMAL_PORT_T* port, MMAL_BUFFER_HEADER_T* buffer)
+{
+    std::lock_guard lock(st().m);
+    auto& s = st();
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
+    {
+        return MMAL_EINVAL;
+    }
+    MMAL_STATUS_T status = MMAL_SUCCESS;
+    if (should_fail(KORSA_VC_SIM_OP_SEND_BUFFER, &status))
+    {
+        return status;
+    }
+    if (buffer == nullptr || s.live_headers.count(buffer) == 0 || buffer->priv->in_free_queue ||
+        buffer->priv->at_port)
+    {
+        ++s.counters.invalid_sends;
+        complain("send of a buffer header the client does not hold");
+        return MMAL_EINVAL;
+    }
+    const std::shared_ptr<delivery>& d = pp->dl;
+    if (!d || !d->enabled)
+    {
+        return MMAL_EINVAL;
+    }
+    const uint32_t need = pp->stride * pp->lines;
+    const bool payload_ok =
+        d->zero_copy ? vcsm_memory_of_vc_handle(
+                           static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer->data)),
+                           buffer->alloc_size) != nullptr
+                     : buffer->data != nullptr;
+    if (!payload_ok || buffer->alloc_size < need)
+    {
+        ++s.counters.invalid_sends;
+        complain("send of a buffer whose payload the receiver cannot write");
+        return MMAL_EINVAL;
+    }
+    buffer->priv->at_port = true;
+    d->queue.push_back(buffer);
+    s.cv.notify_all();
+    return MMAL_SUCCESS;
+}
+
+void korsa_vc_sim_set_delivery_mode(korsa_vc_sim_delivery_mode mode)
+{
+    std::lock_guard lock(st().m);
+    st().mode = mode;
+    st().cv.notify_all();
+}
+
+MMAL_PORT_T* korsa_vc_sim_rawcam_output(void)
+{
+    std::lock_guard lock(st().m);
+    sim_component* latest = nullptr;
+    for (auto& [raw, comp] : st().components)
+    {
+        if (latest == nullptr || comp->serial > latest->serial)
         {
-            return -1;
+            latest = comp.get();
         }
-        pp->dl->specials.push_back({kind, length});
+    }
+    return latest != nullptr ? &latest->output : nullptr;
+}
+
+int korsa_vc_sim_tick(MMAL_PORT_T* port)
+{
+    std::unique_lock lk(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
+    {
+        return -1;
+    }
+    std::shared_ptr<delivery> d = pp->dl;
+    if (!d || !d->enabled)
+    {
         return 0;
     }
-
-    void korsa_vc_sim_get_stats(korsa_vc_sim_stats* stats)
+    if (d->thread_id == std::this_thread::get_id())
     {
-        if (stats == nullptr)
-        {
-            return;
-        }
-        std::lock_guard lock(st().m);
-        auto& s = st();
-        *stats = s.counters;
-        stats->live_components = s.components.size();
-        stats->live_pools = s.pools.size();
-        stats->live_queues = s.queues.size();
-        stats->live_headers = s.live_headers.size();
-        stats->free_headers = 0;
-        for (const auto& [raw, pool] : s.pools)
-        {
-            stats->free_headers += pool->queue.items.size();
-        }
-        stats->live_vcsm_handles = s.vcsm_by_user.size();
-        stats->locked_vcsm_handles =
-            static_cast<uint64_t>(std::count_if(s.vcsm_by_user.begin(), s.vcsm_by_user.end(),
-                                                [](const auto& e) { return e.second.locks > 0; }));
+        return -1;
     }
+    const uint64_t mine = ++d->ticks_requested;
+    st().cv.notify_all();
+    st().cv.wait(lk, [&] { return d->ticks_answered >= mine; });
+    const int result = d->tick_results[mine];
+    d->tick_results.erase(mine);
+    return result;
+}
+
+int korsa_vc_sim_deliver_inline(MMAL_PORT_T* port, int fill)
+{
+    std::unique_lock lk(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr)
+    {
+        return -1;
+    }
+    std::shared_ptr<delivery> d = pp->dl;
+    if (!d)
+    {
+        return 0;
+    }
+    return deliver_one_locked(d, lk, fill != 0);
+}
+
+int korsa_vc_sim_inject(MMAL_PORT_T* port, korsa_vc_sim_special kind, uint32_t length)
+{
+    std::lock_guard lock(st().m);
+    MMAL_PORT_PRIVATE_T* pp = output_priv_locked(port);
+    if (pp == nullptr || !pp->dl || !pp->dl->enabled)
+    {
+        return -1;
+    }
+    pp->dl->specials.push_back({kind, length});
+    return 0;
+}
+
+void korsa_vc_sim_get_stats(korsa_vc_sim_stats* stats)
+{
+    if (stats == nullptr)
+    {
+        return;
+    }
+    std::lock_guard lock(st().m);
+    auto& s = st();
+    *stats = s.counters;
+    stats->live_components = s.components.size();
+    stats->live_pools = s.pools.size();
+    stats->live_queues = s.queues.size();
+    stats->live_headers = s.live_headers.size();
+    stats->free_headers = 0;
+    for (const auto& [raw, pool] : s.pools)
+    {
+        stats->free_headers += pool->queue.items.size();
+    }
+    stats->live_vcsm_handles = s.vcsm_by_user.size();
+    stats->locked_vcsm_handles =
+        static_cast<uint64_t>(std::count_if(s.vcsm_by_user.begin(), s.vcsm_by_user.end(),
+                                            [](const auto& e) { return e.second.locks > 0; }));
+}
 
 } // extern "C"

@@ -26,8 +26,7 @@ struct MMAL_QUEUE_T
     std::deque<MMAL_BUFFER_HEADER_T*> items;
 };
 
-namespace korsa_vc_sim
-{
+namespace korsa_vc_sim {
 
 struct sim_pool;
 struct sim_component;
@@ -42,8 +41,7 @@ struct MMAL_BUFFER_HEADER_PRIVATE_T
     bool at_port = false;
 };
 
-namespace korsa_vc_sim
-{
+namespace korsa_vc_sim {
 
 struct vcsm_block
 {
@@ -116,8 +114,7 @@ struct MMAL_PORT_PRIVATE_T
     std::thread thread;
 };
 
-namespace korsa_vc_sim
-{
+namespace korsa_vc_sim {
 
 // The simulated "vc.ril.rawcam": a control port and one output port.
 struct sim_component

@@ -12,8 +12,7 @@
 #include <system_error>
 #include <vector>
 
-namespace korsa_cam
-{
+namespace korsa_cam {
 
 // What a driver needs from its connection.
 struct sensor_config
@@ -22,8 +21,7 @@ struct sensor_config
     int num_output_lanes = 2; // CSI-2 data lanes the sensor drives: 1, 2 or 4
 };
 
-namespace sensor
-{
+namespace sensor {
 
 // Drivers, connection wrappers and the property handler all derive virtually from this, so
 // one object reached as a sensor or as a handler has a single set of operations.

@@ -4,8 +4,7 @@
 
 #include <string>
 
-namespace gstlog
-{
+namespace gstlog {
 
 GstDebugLevel gst_sink::map_level(spdlog::level::level_enum level) noexcept
 {

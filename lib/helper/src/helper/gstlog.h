@@ -9,8 +9,7 @@
 
 #include <memory>
 
-namespace gstlog
-{
+namespace gstlog {
 
 // Writes the bare message text of each record into one GStreamer debug category.
 class gst_sink : public spdlog::sinks::base_sink<spdlog::details::null_mutex>

@@ -12,8 +12,7 @@
 #include <array>
 #include <cstddef>
 
-namespace gstlog::detail
-{
+namespace gstlog::detail {
 
 template <std::size_t N>
 struct log_path
@@ -59,12 +58,10 @@ constexpr log_path<N> make_log_path(const char (&file)[N])
 } // namespace gstlog::detail
 
 #define KORSA_LOG_FILE_                                                                            \
-    (                                                                                              \
-        []() -> const char*                                                                        \
-        {                                                                                          \
-            static constexpr auto korsa_log_path_ = ::gstlog::detail::make_log_path(__FILE__);     \
-            return korsa_log_path_.text.data();                                                    \
-        }())
+    ([]() -> const char* {                                                                         \
+        static constexpr auto korsa_log_path_ = ::gstlog::detail::make_log_path(__FILE__);         \
+        return korsa_log_path_.text.data();                                                        \
+    }())
 
 #define KORSA_LOG_(lvl, ...)                                                                       \
     ::gstlog::default_gst_logger_raw()->log(                                                       \

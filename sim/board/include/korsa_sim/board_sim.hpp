@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace korsa_sim
-{
+namespace korsa_sim {
 
 struct xfer
 {

@@ -5,8 +5,7 @@
 #include "mmal_types.h"
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
 #define MMAL_BUFFER_HEADER_FLAG_EOS (1u << 0)
@@ -23,26 +22,26 @@ extern "C"
 #define MMAL_BUFFER_HEADER_FLAG_CORRUPTED (1u << 9)
 #define MMAL_BUFFER_HEADER_FLAG_TRANSMISSION_FAILED (1u << 10)
 
-    typedef struct MMAL_BUFFER_HEADER_PRIVATE_T MMAL_BUFFER_HEADER_PRIVATE_T;
+typedef struct MMAL_BUFFER_HEADER_PRIVATE_T MMAL_BUFFER_HEADER_PRIVATE_T;
 
-    typedef struct MMAL_BUFFER_HEADER_T
-    {
-        struct MMAL_BUFFER_HEADER_T* next;
-        MMAL_BUFFER_HEADER_PRIVATE_T* priv;
-        uint32_t cmd;
-        uint8_t* data;
-        uint32_t alloc_size;
-        uint32_t length;
-        uint32_t offset;
-        uint32_t flags;
-        int64_t pts;
-        int64_t dts;
-        void* type;
-        void* user_data;
-    } MMAL_BUFFER_HEADER_T;
+typedef struct MMAL_BUFFER_HEADER_T
+{
+    struct MMAL_BUFFER_HEADER_T* next;
+    MMAL_BUFFER_HEADER_PRIVATE_T* priv;
+    uint32_t cmd;
+    uint8_t* data;
+    uint32_t alloc_size;
+    uint32_t length;
+    uint32_t offset;
+    uint32_t flags;
+    int64_t pts;
+    int64_t dts;
+    void* type;
+    void* user_data;
+} MMAL_BUFFER_HEADER_T;
 
-    /* Drops one reference; the last one returns the header to the pool it came from. */
-    void mmal_buffer_header_release(MMAL_BUFFER_HEADER_T* header);
+/* Drops one reference; the last one returns the header to the pool it came from. */
+void mmal_buffer_header_release(MMAL_BUFFER_HEADER_T* header);
 
 #ifdef __cplusplus
 }

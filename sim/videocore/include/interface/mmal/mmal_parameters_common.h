@@ -5,29 +5,28 @@
 #include "mmal_types.h"
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
 #define MMAL_PARAMETER_GROUP_COMMON (0u << 16)
 #define MMAL_PARAMETER_GROUP_CAMERA (1u << 16)
 
-    enum
-    {
-        MMAL_PARAMETER_ZERO_COPY = MMAL_PARAMETER_GROUP_COMMON + 4,
-    };
+enum
+{
+    MMAL_PARAMETER_ZERO_COPY = MMAL_PARAMETER_GROUP_COMMON + 4,
+};
 
-    typedef struct MMAL_PARAMETER_HEADER_T
-    {
-        uint32_t id;
-        uint32_t size;
-    } MMAL_PARAMETER_HEADER_T;
+typedef struct MMAL_PARAMETER_HEADER_T
+{
+    uint32_t id;
+    uint32_t size;
+} MMAL_PARAMETER_HEADER_T;
 
-    typedef struct
-    {
-        MMAL_PARAMETER_HEADER_T hdr;
-        MMAL_BOOL_T enable;
-    } MMAL_PARAMETER_BOOLEAN_T;
+typedef struct
+{
+    MMAL_PARAMETER_HEADER_T hdr;
+    MMAL_BOOL_T enable;
+} MMAL_PARAMETER_BOOLEAN_T;
 
 #ifdef __cplusplus
 }

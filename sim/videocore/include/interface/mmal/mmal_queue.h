@@ -5,19 +5,18 @@
 #include "mmal_buffer.h"
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
-    typedef struct MMAL_QUEUE_T MMAL_QUEUE_T;
+typedef struct MMAL_QUEUE_T MMAL_QUEUE_T;
 
-    MMAL_QUEUE_T* mmal_queue_create(void);
-    void mmal_queue_put(MMAL_QUEUE_T* queue, MMAL_BUFFER_HEADER_T* buffer);
-    MMAL_BUFFER_HEADER_T* mmal_queue_get(MMAL_QUEUE_T* queue);
-    MMAL_BUFFER_HEADER_T* mmal_queue_wait(MMAL_QUEUE_T* queue);
-    MMAL_BUFFER_HEADER_T* mmal_queue_timedwait(MMAL_QUEUE_T* queue, unsigned int timeout_ms);
-    unsigned int mmal_queue_length(MMAL_QUEUE_T* queue);
-    void mmal_queue_destroy(MMAL_QUEUE_T* queue);
+MMAL_QUEUE_T* mmal_queue_create(void);
+void mmal_queue_put(MMAL_QUEUE_T* queue, MMAL_BUFFER_HEADER_T* buffer);
+MMAL_BUFFER_HEADER_T* mmal_queue_get(MMAL_QUEUE_T* queue);
+MMAL_BUFFER_HEADER_T* mmal_queue_wait(MMAL_QUEUE_T* queue);
+MMAL_BUFFER_HEADER_T* mmal_queue_timedwait(MMAL_QUEUE_T* queue, unsigned int timeout_ms);
+unsigned int mmal_queue_length(MMAL_QUEUE_T* queue);
+void mmal_queue_destroy(MMAL_QUEUE_T* queue);
 
 #ifdef __cplusplus
 }

@@ -5,53 +5,52 @@
 #include <stdint.h>
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
-    typedef enum
-    {
-        MMAL_SUCCESS = 0,
-        MMAL_ENOMEM,
-        MMAL_ENOSPC,
-        MMAL_EINVAL,
-        MMAL_ENOSYS,
-        MMAL_ENOENT,
-        MMAL_ENXIO,
-        MMAL_EIO,
-        MMAL_ESPIPE,
-        MMAL_ECORRUPT,
-        MMAL_ENOTREADY,
-        MMAL_ECONFIG,
-        MMAL_EISCONN,
-        MMAL_ENOTCONN,
-        MMAL_EAGAIN,
-        MMAL_EFAULT,
-        MMAL_STATUS_MAX = 0x7FFFFFFF
-    } MMAL_STATUS_T;
+typedef enum
+{
+    MMAL_SUCCESS = 0,
+    MMAL_ENOMEM,
+    MMAL_ENOSPC,
+    MMAL_EINVAL,
+    MMAL_ENOSYS,
+    MMAL_ENOENT,
+    MMAL_ENXIO,
+    MMAL_EIO,
+    MMAL_ESPIPE,
+    MMAL_ECORRUPT,
+    MMAL_ENOTREADY,
+    MMAL_ECONFIG,
+    MMAL_EISCONN,
+    MMAL_ENOTCONN,
+    MMAL_EAGAIN,
+    MMAL_EFAULT,
+    MMAL_STATUS_MAX = 0x7FFFFFFF
+} MMAL_STATUS_T;
 
-    typedef int32_t MMAL_BOOL_T;
+typedef int32_t MMAL_BOOL_T;
 #define MMAL_FALSE 0
 #define MMAL_TRUE 1
 
-    typedef uint32_t MMAL_FOURCC_T;
+typedef uint32_t MMAL_FOURCC_T;
 #define MMAL_FOURCC(a, b, c, d)                                                                    \
     ((uint32_t)(uint8_t)(a) | ((uint32_t)(uint8_t)(b) << 8) | ((uint32_t)(uint8_t)(c) << 16) |     \
      ((uint32_t)(uint8_t)(d) << 24))
 
-    typedef struct
-    {
-        int32_t num;
-        int32_t den;
-    } MMAL_RATIONAL_T;
+typedef struct
+{
+    int32_t num;
+    int32_t den;
+} MMAL_RATIONAL_T;
 
-    typedef struct
-    {
-        int32_t x;
-        int32_t y;
-        int32_t width;
-        int32_t height;
-    } MMAL_RECT_T;
+typedef struct
+{
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+} MMAL_RECT_T;
 
 #define MMAL_TIME_UNKNOWN (INT64_C(1) << 63)
 

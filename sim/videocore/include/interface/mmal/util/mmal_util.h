@@ -5,11 +5,10 @@
 #include "../mmal.h"
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
-    const char* mmal_status_to_string(MMAL_STATUS_T status);
+const char* mmal_status_to_string(MMAL_STATUS_T status);
 
 #ifdef __cplusplus
 }

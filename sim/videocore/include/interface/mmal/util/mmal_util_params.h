@@ -5,14 +5,11 @@
 #include "../mmal.h"
 
 #ifdef __cplusplus
-extern "C"
-{
+extern "C" {
 #endif
 
-    MMAL_STATUS_T mmal_port_parameter_set_boolean(MMAL_PORT_T* port, uint32_t id,
-                                                  MMAL_BOOL_T value);
-    MMAL_STATUS_T mmal_port_parameter_get_boolean(MMAL_PORT_T* port, uint32_t id,
-                                                  MMAL_BOOL_T* value);
+MMAL_STATUS_T mmal_port_parameter_set_boolean(MMAL_PORT_T* port, uint32_t id, MMAL_BOOL_T value);
+MMAL_STATUS_T mmal_port_parameter_get_boolean(MMAL_PORT_T* port, uint32_t id, MMAL_BOOL_T* value);
 
 #ifdef __cplusplus
 }
