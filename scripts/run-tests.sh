@@ -8,6 +8,14 @@ cd "$root"
 bash scripts/install-deps.sh
 
 status=0
+summaries=()
+# ctest's own summary line of one pass, kept for the overall count at the end.
+remember_summary() {
+    local name="$1" log="$2" line
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n1 || true)
+    summaries+=("$name: ${line:-no summary (ctest did not finish)}")
+}
+
 run_suite() {
     local name="$1" dir="$2"
     shift 2
@@ -19,9 +27,11 @@ run_suite() {
         return
     fi
     echo "=== $name tests ==="
-    if ! (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300); then
+    if ! (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300) 2>&1 |
+        tee "$dir.ctest.log"; then
         status=1
     fi
+    remember_summary "$name" "$dir.ctest.log"
 }
 
 # Threaded tests (ctest label "threaded") under ThreadSanitizer.
@@ -51,14 +61,30 @@ run_threaded_tsan() {
     if setarch "$(uname -m)" -R true 2>/dev/null; then
         no_aslr=(setarch "$(uname -m)" -R)
     fi
+    # (pipefail: the pipeline fails when ctest does)
     if ! (cd "$dir" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         "${no_aslr[@]}" ctest -L threaded --no-tests=error --output-on-failure \
-        -j"$(nproc)" --timeout 300); then
+        -j"$(nproc)" --timeout 300) 2>&1 | tee "$dir.ctest.log"; then
         status=1
     fi
+    remember_summary thread-sanitizer "$dir.ctest.log"
 }
 
 run_suite plain "$root/build/plain"
 run_suite sanitized "$root/build/sanitize" -DKORSA_SANITIZE=ON
 run_threaded_tsan
+
+echo "=== summary ==="
+printf '%s\n' "${summaries[@]}"
+passed=0
+failed=0
+for line in "${summaries[@]}"; do
+    if [[ "$line" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+        failed=$((failed + BASH_REMATCH[1]))
+        passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+    else
+        status=1
+    fi
+done
+echo "all passes: $passed passed, $failed failed"
 exit $status
