@@ -80,7 +80,7 @@ if(NOT KORSA_FORCE_VIDEOCORE_SIM)
         # Headers without libraries (or the other way round) are a broken install, not a
         # reason to build a plug-in that cannot capture without saying so.
         message(WARNING "VideoCore SDK below ${root} is incomplete (missing: "
-                        "${_korsa_vc_missing}); building the simulated layer instead")
+                        "${_korsa_vc_MISSING}); building the simulated layer instead")
     endforeach()
 endif()
 
