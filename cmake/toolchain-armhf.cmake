@@ -28,3 +28,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
 set(KORSA_ARMHF_OVERLAY /opt/korsa-armhf CACHE PATH "armhf pkg-config overlay")
 set(PKG_CONFIG_EXECUTABLE ${KORSA_ARMHF_TRIPLET}-pkg-config CACHE FILEPATH "pkg-config")
 set(ENV{PKG_CONFIG_PATH} ${KORSA_ARMHF_OVERLAY}/pkgconfig)
+if(NOT EXISTS ${KORSA_ARMHF_OVERLAY}/pkgconfig/gstreamer-video-1.0.pc)
+    message(FATAL_ERROR "No armhf pkg-config files in ${KORSA_ARMHF_OVERLAY}: "
+                        "run scripts/install-deps.sh --armhf first")
+endif()

@@ -86,7 +86,6 @@ if [ $armhf -eq 1 ]; then
     echo "install-deps: armhf pkg-config files of plugins-base $version into $armhf_overlay"
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
-    chmod 755 "$tmp" # apt's download user must be able to write here
     (cd "$tmp" && apt-get download -qq "libgstreamer-plugins-base1.0-dev:armhf=$version" \
       >/dev/null 2>&1 || apt-get download -qq "libgstreamer-plugins-base1.0-dev:armhf=$version")
     dpkg-deb -x "$tmp"/libgstreamer-plugins-base1.0-dev_*_armhf.deb "$tmp/root"
