@@ -381,17 +381,6 @@ TEST_F(Imx290, NonsenseRatesAndValuesStayInsideTheRegisters)
     EXPECT_EQ(written_timing().vmax, 0x3FFFFu);
 }
 
-TEST_F(Imx290, GainAndBlackLevelRegisters)
-{
-    initialise();
-    ASSERT_FALSE(set("Gain", 6.0));
-    ASSERT_FALSE(set("BlackLevel", 60));
-    EXPECT_EQ(wire(sensor_writes()), (strings{"[30 01 01]", "[30 14 14 00]", "[30 01 00]",
-                                              "[30 01 01]", "[30 0A 3C 00]", "[30 01 00]"}));
-    EXPECT_EQ(chip_reg(0x3014), 20);
-    EXPECT_EQ(chip_reg(0x300A), 60);
-}
-
 TEST_F(Imx290, RawRegisterAccessUsesTheLow16AddressBits)
 {
     const uint8_t data[] = {0x11, 0x22, 0x33};
