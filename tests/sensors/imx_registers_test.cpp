@@ -34,6 +34,9 @@ TEST_F(ImxRegisters, ScriptOfOnlyTheEndAndZeroDelaysTouchNothing)
     EXPECT_FALSE(regs_.write_script(zero_delay, true));
     EXPECT_EQ(korsa_sim_trace_size(), 0u);
     EXPECT_TRUE(pauses_.pauses().empty());
+    // Without a sleeper of its own the accessor pauses for real.
+    EXPECT_TRUE(imx_registers(i2c_, hold_register, true).pause().is_real());
+    EXPECT_FALSE(regs_.pause().is_real());
 }
 
 TEST_F(ImxRegisters, BurstsEndAtDelaysAndAddressJumps)
