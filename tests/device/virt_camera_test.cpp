@@ -5,6 +5,7 @@
 #include "manual_clock.h"
 #include "overlay.h"
 #include "virt_camera.h"
+#include "wait_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,36 @@ TEST(VirtCamSteadyClock, AtPeriodZeroFramesFollowEachOtherAsBuffersComeBack)
         EXPECT_EQ(frames[i].frame_number, i);
         EXPECT_EQ(frames[i].frame_id, i + 1); // no slot dropped
     }
+}
+
+TEST(VirtCamSteadyClock, AtPeriodZeroWithEveryBufferHeldTheGeneratorWaitsForOneToComeBack)
+{
+    device_test::log_capture log;
+    auto cam = gst_korsa::create_virt_cam();
+    test_wait::latch first;
+    test_wait::latch second;
+    std::mutex m;
+    std::vector<buffer_desc> held;
+    auto callback = [&](buffer_desc d) {
+        std::lock_guard lock(m);
+        held.push_back(d); // kept: the only buffer stays out
+        (held.size() == 1 ? first : second).set();
+    };
+    ASSERT_TRUE(cam->setup_stream(vga, 2000.0, callback, -4).has_value()); // one buffer
+    ASSERT_FALSE(cam->start_streaming());
+    ASSERT_TRUE(first.wait());
+    // The generator has nothing to fill now; it must not keep its lock while it waits.
+    test_wait::must_return("reenqueue_buffer", [&] { cam->reenqueue_buffer(held[0].buffer_id); });
+    ASSERT_TRUE(second.wait());
+    test_wait::must_return("stop_streaming", [&] { cam->stop_streaming(); });
+    {
+        std::lock_guard lock(m);
+        ASSERT_EQ(held.size(), 2u);
+        EXPECT_EQ(held[1].frame.frame_number, 1u);
+        EXPECT_GT(held[1].frame.frame_id, held[0].frame.frame_id + 1);
+    }
+    // The slot without a buffer is still reported as dropped.
+    EXPECT_FALSE(log.lines_starting_with("dropped frame#=").empty());
 }
 
 TEST(VirtCamInterface, PropertiesAreExactNamesWithUnenforcedRanges)
