@@ -237,10 +237,12 @@ public:
     guarded_data(const guarded_data&) = delete;
     guarded_data& operator=(const guarded_data&) = delete;
 
-    i2c_smbus_data* with_room_for(std::size_t readable)
+    // The bytes go to the request as its data pointer (possibly misaligned for the union,
+    // so the test reads and writes them as bytes).
+    uint8_t* with_room_for(std::size_t readable)
     {
         std::memset(end_ - readable, 0, readable);
-        return reinterpret_cast<i2c_smbus_data*>(end_ - readable);
+        return end_ - readable;
     }
 
 private:
@@ -248,6 +250,11 @@ private:
     uint8_t* end_ = nullptr;
     std::size_t size_ = 0;
 };
+
+i2c_smbus_data* as_data(uint8_t* bytes)
+{
+    return reinterpret_cast<i2c_smbus_data*>(bytes);
+}
 
 TEST_F(SimI2cDev, SmbusCopiesOnlyTheBytesOfItsSizeAndSendByteIgnoresTheData)
 {
@@ -262,27 +269,29 @@ TEST_F(SimI2cDev, SmbusCopiesOnlyTheBytesOfItsSizeAndSendByteIgnoresTheData)
     ASSERT_EQ(t.size(), 1u);
     EXPECT_EQ(t[0].data, std::vector<uint8_t>{0x14});
     // Receive byte continues from there; one byte comes back.
-    i2c_smbus_data* one = guard.with_room_for(1);
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, one), 0);
-    EXPECT_EQ(one->byte, 0xCC);
+    uint8_t* one = guard.with_room_for(1);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, as_data(one)), 0);
+    EXPECT_EQ(one[0], 0xCC);
 
     one = guard.with_room_for(1);
-    one->byte = 0x77;
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_BYTE_DATA, one), 0);
+    one[0] = 0x77;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_BYTE_DATA, as_data(one)), 0);
     EXPECT_EQ(korsa_sim::reg(bus10, 0x57, 0x40), 0x77);
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, guard.with_room_for(1)), 0);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, as_data(guard.with_room_for(1))),
+              0);
 
-    i2c_smbus_data* two = guard.with_room_for(2);
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_WORD_DATA, two), 0);
-    EXPECT_EQ(two->word, 'Q' | ('E' << 8));
+    uint8_t* two = guard.with_room_for(2);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_WORD_DATA, as_data(two)), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(two), 2), "QE"); // low byte first
     two = guard.with_room_for(2);
-    two->word = 0xBEEF;
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_WORD_DATA, two), 0);
+    two[0] = 0xEF;
+    two[1] = 0xBE;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_WORD_DATA, as_data(two)), 0);
     EXPECT_EQ(korsa_sim::regs(bus10, 0x57, 0x40, 2), (std::vector<uint8_t>{0xEF, 0xBE}));
 
     // Block sizes use the whole union; one byte short of it is a fault.
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_I2C_BLOCK_DATA,
-                        guard.with_room_for(sizeof(i2c_smbus_data) - 1)),
+                        as_data(guard.with_room_for(sizeof(i2c_smbus_data) - 1))),
               EFAULT);
 }
 

@@ -7,6 +7,8 @@
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +50,21 @@ public:
         return out;
     }
 
+    // Waits until `n` lines starting with `prefix` have been logged (from any thread); false
+    // if that does not happen within a generous bound.
+    bool wait_for_lines_starting_with(const std::string& prefix, std::size_t n) const
+    {
+        std::unique_lock lock(sink_->lines_mutex);
+        return sink_->added.wait_for(lock, std::chrono::seconds(30), [&] {
+            std::size_t found = 0;
+            for (const auto& l : sink_->lines)
+            {
+                found += l.rfind(prefix, 0) == 0 ? 1 : 0;
+            }
+            return found >= n;
+        });
+    }
+
 private:
     struct sink : spdlog::sinks::base_sink<std::mutex>
     {
@@ -55,10 +72,12 @@ private:
         {
             std::lock_guard lock(lines_mutex);
             lines.emplace_back(msg.payload.data(), msg.payload.size());
+            added.notify_all();
         }
         void flush_() override {}
 
         mutable std::mutex lines_mutex;
+        mutable std::condition_variable added;
         std::vector<std::string> lines;
     };
 

@@ -484,7 +484,7 @@ TEST(ElementThreads, PropertyCallsWhileAnotherThreadCyclesNullAndReady)
         });
     }
     bool cycled = true;
-    for (int round = 0; round < 1000 && cycled; ++round)
+    for (int round = 0; round < 300 && cycled; ++round)
     {
         cycled = gst_element_set_state(e, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS &&
                  gst_element_set_state(e, GST_STATE_NULL) == GST_STATE_CHANGE_SUCCESS;
