@@ -61,14 +61,24 @@ void set_formats(GstStructure* s, const std::vector<std::string>& formats)
     gst_structure_take_value(s, "format", &list);
 }
 
-// A copy of `s` renamed to the group's media type, carrying the group's formats. Fields that
-// describe one format's colour layout do not carry over to another format.
+// `s` under the group's media type and formats, the format first as caps usually read. Fields
+// that describe one format's colour layout do not carry over to another format.
 GstStructure* retarget(const GstStructure* s, const format_group& group)
 {
-    GstStructure* out = gst_structure_copy(s);
-    gst_structure_set_name(out, group.media_type.c_str());
-    gst_structure_remove_fields(out, "format", "colorimetry", "chroma-site", nullptr);
+    GstStructure* out = gst_structure_new_empty(group.media_type.c_str());
     set_formats(out, group.formats);
+    gst_structure_foreach(
+        s,
+        [](GQuark field, const GValue* value, gpointer target) -> gboolean {
+            const char* name = g_quark_to_string(field);
+            if (g_strcmp0(name, "format") != 0 && g_strcmp0(name, "colorimetry") != 0 &&
+                g_strcmp0(name, "chroma-site") != 0)
+            {
+                gst_structure_id_set_value(static_cast<GstStructure*>(target), field, value);
+            }
+            return TRUE;
+        },
+        out);
     return out;
 }
 
