@@ -1,14 +1,10 @@
 #!/usr/bin/env bash
 # The README's unpack lines work with gst-launch-1.0: the live chain into bayer2rgb, and a
-# raw dump turned into a PNG; a truncated dump is dropped with a warning.
+# raw dump turned into a PNG.
 # Environment: PLUGIN_DIR, WORK_DIR, KORSA_PRELOAD.
 set -euo pipefail
 source "$(dirname "$0")/gst_env.sh"
 out="$WORK_DIR/unpack.out"
-
-gst_tool gst-inspect-1.0 velakorsaunpack >"$out" 2>&1
-expect_in "$out" "Korsa Cam Raw Unpacker"
-expect_in "$out" "pwl-rggb12m"
 
 # The live-view chain, ending in fakesink instead of a window.
 gst_tool gst-launch-1.0 -v velakorsasrc serial=virt num-buffers=5 ! velakorsaunpack \
@@ -29,12 +25,4 @@ gst_tool gst-launch-1.0 -q filesrc location="$raw" blocksize=460800 \
     ! velakorsaunpack ! bayer2rgb ! videoconvert ! pngenc ! filesink location="$png" >"$out" 2>&1
 test "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a"
 
-# Cut short, the frame is dropped with a warning and nothing is written.
-head -c 460000 "$raw" >"$raw.short"
-rm -f "$png"
-gst_tool gst-launch-1.0 filesrc location="$raw.short" blocksize=460800 \
-    ! video/x-bayer,format=bggr12m,width=640,height=480,framerate=1/1 \
-    ! velakorsaunpack ! bayer2rgb ! videoconvert ! pngenc ! filesink location="$png" >"$out" 2>&1
-expect_in "$out" "Dropped a frame: Buffer is shorter than the frame its format describes"
-test ! -s "$png"
 echo "unpack launch test: passed"

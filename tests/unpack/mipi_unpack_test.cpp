@@ -194,14 +194,4 @@ TEST(UnpackFrame, RefusesGeometryThatDoesNotFitWithoutTouchingTheOutput)
     EXPECT_EQ(out[0], std::byte{0x11});
 }
 
-TEST(UnpackFrame, LineAndFrameSizesFollowTheCamerasRule)
-{
-    EXPECT_EQ(img_lib::unpack::packed_line_bytes(packing::mipi_raw12, 1920), 2880U);
-    EXPECT_EQ(img_lib::unpack::packed_line_bytes(packing::mipi_raw10, 1920), 2400U);
-    EXPECT_EQ(img_lib::unpack::packed_line_bytes(packing::mipi_raw10, 7), 8U);
-    EXPECT_EQ(img_lib::unpack::frame_bytes(2880, 2880, 1080), 3110400U);
-    EXPECT_EQ(img_lib::unpack::frame_bytes(3000, 2880, 2), 5880U);
-    EXPECT_FALSE(img_lib::unpack::frame_bytes(std::numeric_limits<size_t>::max(), 1, 3));
-}
-
 } // namespace

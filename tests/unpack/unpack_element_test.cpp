@@ -229,15 +229,6 @@ TEST(UnpackElement, UpstreamIsOfferedTheFormatsThatBecomeWhatDownstreamTakes)
     {
         EXPECT_EQ(text.find(f), std::string::npos) << f << " unexpected in " << text;
     }
-
-    harness mono;
-    gst_harness_set_sink_caps_str(mono.h, "video/x-raw,format=GRAY16_LE");
-    GstCaps* mono_up = gst_pad_peer_query_caps(mono.h->srcpad, nullptr);
-    const std::string mono_text = caps_text(mono_up);
-    gst_caps_unref(mono_up);
-    EXPECT_NE(mono_text.find("GRAY10m"), std::string::npos) << mono_text;
-    EXPECT_NE(mono_text.find("GRAY12m"), std::string::npos) << mono_text;
-    EXPECT_EQ(mono_text.find("video/x-bayer"), std::string::npos) << mono_text;
 }
 
 // A buffer that does not hold the frame its caps and meta describe is dropped: nothing comes
