@@ -3,6 +3,7 @@
 // exceed the first cache levels, as the camera's frames do.
 
 #include "mipi_unpack.h"
+#include "mipi_unpack_lines.h"
 
 #include <benchmark/benchmark.h>
 
@@ -60,12 +61,35 @@ void BM_Unpack(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * src.size()));
 }
 
+// The portable line kernels alone: what processors without a faster variant run.
+void BM_UnpackTo8bitPortable(benchmark::State& state)
+{
+    const auto p = static_cast<packing>(state.range(0));
+    const auto src = packed_frame(p);
+    const size_t line = *img_lib::unpack::packed_line_bytes(p, width);
+    const auto fn = p == packing::mipi_raw10 ? img_lib::unpack::lines::raw10_to_8
+                                             : img_lib::unpack::lines::raw12_to_8;
+    std::vector<uint8_t> dst(size_t{width} * height);
+    const auto* in = reinterpret_cast<const uint8_t*>(src.data());
+    for (auto _ : state)
+    {
+        for (uint32_t y = 0; y < height; ++y)
+        {
+            fn(in + y * line, line, dst.data() + size_t{y} * width, width);
+        }
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * src.size()));
+}
+
 BENCHMARK(BM_MemcpyPacked)->Arg(12)->Arg(10)->Unit(benchmark::kMicrosecond);
 BENCHMARK_TEMPLATE(BM_Unpack, img_lib::unpack::to_8bit, 1)
     ->Name("BM_UnpackTo8bit")
     ->Arg(12)
     ->Arg(10)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_UnpackTo8bitPortable)->Arg(12)->Arg(10)->Unit(benchmark::kMicrosecond);
 BENCHMARK_TEMPLATE(BM_Unpack, img_lib::unpack::to_16bit_le, 2)
     ->Name("BM_UnpackTo16bit")
     ->Arg(12)
