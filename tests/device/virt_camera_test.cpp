@@ -91,7 +91,7 @@ TEST(VirtCamPeriod, TruncatesToWholeMilliseconds)
 
 TEST_F(VirtCam, HeldBuffersTurnSlotsIntoDropsAndTheNextFrameIdJumps)
 {
-    device_test::log_capture log;
+    test_support::log_capture log;
     stream(vga, 30.0, -4); // -4 + 5 = one buffer
     clock->tick();
     ASSERT_EQ(delivered().size(), 1u);
