@@ -1,5 +1,6 @@
 #include "gst_src_impl.h"
 
+#include "gst_unpack_impl.h"
 #include "gstlog.h"
 #include "rawcam_error.h"
 #include "vela_prop.h"
@@ -342,7 +343,8 @@ void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
 
 gboolean plugin_init(GstPlugin* plugin)
 {
-    return gst_element_register(plugin, "velakorsasrc", GST_RANK_NONE, GST_TYPE_VELAKORSASRC);
+    return gst_element_register(plugin, "velakorsasrc", GST_RANK_NONE, GST_TYPE_VELAKORSASRC) &&
+           gst_velakorsaunpack_register(plugin);
 }
 
 GstPluginDesc make_plugin_desc()

@@ -93,7 +93,7 @@ TEST(VirtCamPeriod, TruncatesToWholeMilliseconds)
 
 TEST_F(VirtCam, HeldBuffersTurnSlotsIntoDropsAndTheNextFrameIdJumps)
 {
-    device_test::log_capture log;
+    test_support::log_capture log;
     stream(vga, 30.0, -4); // -4 + 5 = one buffer
     clock->tick();
     ASSERT_EQ(delivered().size(), 1u);
@@ -236,7 +236,7 @@ TEST(VirtCamSteadyClock, AtPeriodZeroFramesFollowEachOtherAsBuffersComeBack)
 
 TEST(VirtCamSteadyClock, AtPeriodZeroWithEveryBufferHeldTheGeneratorWaitsForOneToComeBack)
 {
-    device_test::log_capture log;
+    test_support::log_capture log;
     auto cam = gst_korsa::create_virt_cam();
     test_wait::latch second;
     std::mutex m;
