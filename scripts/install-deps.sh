@@ -11,6 +11,7 @@ packages=(
   gstreamer1.0-plugins-bad
   libglib2.0-dev libspdlog-dev libfmt-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  i2c-tools
 )
 
 missing=()
