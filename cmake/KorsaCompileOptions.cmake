@@ -2,9 +2,11 @@
 add_compile_options(-Wall -Wextra -Werror)
 
 if(KORSA_SANITIZE)
-    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
-                        -fno-sanitize-recover=undefined)
-    add_link_options(-fsanitize=address,undefined)
+    # float-cast-overflow is not part of "undefined": without it a NaN or huge double
+    # converted to a register value would pass unnoticed.
+    add_compile_options(-fsanitize=address,undefined,float-cast-overflow -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined,float-cast-overflow)
+    add_link_options(-fsanitize=address,undefined,float-cast-overflow)
 endif()
 
 

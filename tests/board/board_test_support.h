@@ -3,7 +3,7 @@
 // Shared pieces of the board tests: board files, a captured library log, raw i2c-dev calls.
 
 #include "korsa_sim/board_sim.hpp"
-#include "log.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/logger.h>
@@ -65,54 +65,8 @@ private:
     korsa_sim::scoped_board board_;
 };
 
-struct log_record
-{
-    spdlog::level::level_enum level;
-    std::string text;
-    std::string file;
-    std::string function;
-};
-
-// Captures the library log while alive.
-class log_capture
-{
-public:
-    log_capture()
-    {
-        sink_ = std::make_shared<sink>();
-        auto logger = std::make_shared<spdlog::logger>("board-test", sink_);
-        logger->set_level(spdlog::level::trace);
-        previous_ = gstlog::get_gst_log_ref();
-        gstlog::get_gst_log_ref() = logger;
-    }
-    ~log_capture() { gstlog::get_gst_log_ref() = previous_; }
-    log_capture(const log_capture&) = delete;
-    log_capture& operator=(const log_capture&) = delete;
-
-    std::vector<log_record> records() const
-    {
-        std::lock_guard lock(sink_->records_mutex);
-        return sink_->records;
-    }
-
-private:
-    struct sink : spdlog::sinks::base_sink<std::mutex>
-    {
-        void sink_it_(const spdlog::details::log_msg& msg) override
-        {
-            std::lock_guard lock(records_mutex);
-            records.push_back({msg.level, std::string(msg.payload.data(), msg.payload.size()),
-                               msg.source.filename != nullptr ? msg.source.filename : "",
-                               msg.source.funcname != nullptr ? msg.source.funcname : ""});
-        }
-        void flush_() override {}
-        mutable std::mutex records_mutex;
-        std::vector<log_record> records;
-    };
-
-    std::shared_ptr<sink> sink_;
-    std::shared_ptr<spdlog::logger> previous_;
-};
+using test_support::log_capture;
+using test_support::log_record;
 
 // Every test of these suites needs the simulator in the process.
 inline void require_simulator()

@@ -1,4 +1,5 @@
 #include "gst_src_impl.h"
+#include "gstlog.h"
 #include "log.h"
 #include "test_support.h"
 

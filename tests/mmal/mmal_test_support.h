@@ -4,7 +4,7 @@
 // every test against the simulated layer in on-demand delivery and checks afterwards that
 // every component, pool, header and VCSM block is gone and nothing was freed twice.
 
-#include "gstlog.h"
+#include "log_capture.h"
 
 #include "korsa_vc_sim/vc_sim_hooks.h"
 
@@ -21,78 +21,8 @@
 
 namespace mmal_test {
 
-struct log_record
-{
-    spdlog::level::level_enum level;
-    std::string text;
-    std::string file;
-};
-
-class capture_sink : public spdlog::sinks::base_sink<std::mutex>
-{
-public:
-    std::vector<log_record> records()
-    {
-        std::lock_guard lock(this->mutex_);
-        return records_;
-    }
-
-protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override
-    {
-        records_.push_back({msg.level, std::string(msg.payload.data(), msg.payload.size()),
-                            msg.source.filename != nullptr ? msg.source.filename : ""});
-    }
-    void flush_() override {}
-
-private:
-    std::vector<log_record> records_;
-};
-
-// Replaces the library logger while alive.
-class log_capture
-{
-public:
-    log_capture() : sink_(std::make_shared<capture_sink>())
-    {
-        auto& ref = gstlog::get_gst_log_ref();
-        previous_ = ref;
-        ref = std::make_shared<spdlog::logger>("capture", sink_);
-        ref->set_level(spdlog::level::trace);
-    }
-    ~log_capture() { gstlog::get_gst_log_ref() = previous_; }
-    log_capture(const log_capture&) = delete;
-    log_capture& operator=(const log_capture&) = delete;
-
-    // Records whose text starts with prefix.
-    std::vector<log_record> starting_with(const std::string& prefix) const
-    {
-        std::vector<log_record> out;
-        for (auto& r : sink_->records())
-        {
-            if (r.text.rfind(prefix, 0) == 0)
-            {
-                out.push_back(r);
-            }
-        }
-        return out;
-    }
-    bool has(spdlog::level::level_enum level, const std::string& text) const
-    {
-        for (auto& r : sink_->records())
-        {
-            if (r.level == level && r.text == text)
-            {
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    std::shared_ptr<capture_sink> sink_;
-    std::shared_ptr<spdlog::logger> previous_;
-};
+using test_support::log_capture;
+using test_support::log_record;
 
 inline korsa_vc_sim_stats sim_stats()
 {

@@ -53,22 +53,6 @@ std::shared_ptr<gst_sink> create_gst_sink(GstDebugCategory* category)
     return std::make_shared<gst_sink>(category);
 }
 
-std::shared_ptr<spdlog::logger>& get_gst_log_ref()
-{
-    static std::shared_ptr<spdlog::logger> logger;
-    return logger;
-}
-
-spdlog::logger* default_gst_logger_raw()
-{
-    auto& ref = get_gst_log_ref();
-    if (!ref)
-    {
-        ref = spdlog::default_logger();
-    }
-    return ref.get();
-}
-
 void setup_gst_logging(GstDebugCategory* category)
 {
     auto logger = std::make_shared<spdlog::logger>("gst-sink", create_gst_sink(category));

@@ -1,6 +1,9 @@
 #pragma once
 
 // Routes the camera library's spdlog output into the element's GStreamer debug category.
+// Only the plug-in links this; the library itself logs through library_logger.h.
+
+#include "library_logger.h"
 
 #include <gst/gst.h>
 #include <spdlog/details/null_mutex.h>
@@ -28,12 +31,6 @@ private:
 };
 
 std::shared_ptr<gst_sink> create_gst_sink(GstDebugCategory* category);
-
-// The one logger the whole library writes to (empty until set up or first used).
-std::shared_ptr<spdlog::logger>& get_gst_log_ref();
-
-// The library logger; falls back to spdlog's default logger while nothing was set up.
-spdlog::logger* default_gst_logger_raw();
 
 // Installs a logger named "gst-sink" that writes into category as the library logger.
 void setup_gst_logging(GstDebugCategory* category);

@@ -5,7 +5,7 @@
 // the innermost "src/" folder without extension, e.g. "src/rawcam_lib/i2c_com", so that a
 // line in the GStreamer debug log points at the library file that wrote it.
 
-#include "gstlog.h"
+#include "library_logger.h"
 
 #include <spdlog/spdlog.h>
 
