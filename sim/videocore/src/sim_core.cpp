@@ -27,8 +27,10 @@ state::~state()
 
 state& st()
 {
-    static state s;
-    return s;
+    // Never destroyed, as the SDK's own state is not: a camera kept alive until the process
+    // exits may still call the layer from a static destructor.
+    static state* const s = new state;
+    return *s;
 }
 
 bool should_fail(korsa_vc_sim_op op, MMAL_STATUS_T* status)
