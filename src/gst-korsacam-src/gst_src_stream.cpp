@@ -47,7 +47,7 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
 
     if (transition == GST_STATE_CHANGE_NULL_TO_READY)
     {
-        std::lock_guard lock(self->mtx);
+        element_lock lock(self);
         GST_DEBUG_OBJECT(self, "State change: NULL -> READY");
         if (!ensure_open(self))
         {
@@ -84,7 +84,7 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
 gboolean start(GstBaseSrc* base)
 {
     GstVelaKorsaSrc* self = as_src(base);
-    std::lock_guard lock(self->mtx);
+    element_lock lock(self);
     return ensure_open(self) ? TRUE : FALSE;
 }
 
@@ -199,7 +199,7 @@ void get_times(GstBaseSrc* base, GstBuffer* buffer, GstClockTime* start_time,
 GstCaps* get_caps(GstBaseSrc* base, GstCaps* /*filter*/)
 {
     GstVelaKorsaSrc* self = as_src(base);
-    std::lock_guard lock(self->mtx);
+    element_lock lock(self);
     if (!ensure_open(self) || self->caps == nullptr)
     {
         return nullptr;
