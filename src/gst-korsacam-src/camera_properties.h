@@ -35,6 +35,9 @@ struct camera_property_settings
 {
     std::string text;
     std::vector<camera_property_problem> pending;
+    // The camera's state changed (opened, or entries applied): "camera-properties" is to be
+    // notified, so watchers such as gst-launch-1.0 -v see the new state.
+    bool notify_pending = false;
 };
 
 // Parses text and applies its entries in order to the open camera of ds. An empty text does

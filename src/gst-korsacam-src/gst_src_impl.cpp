@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 GST_DEBUG_CATEGORY(gst_velakorsasrc_debug);
 #define GST_CAT_DEFAULT gst_velakorsasrc_debug
@@ -184,6 +185,7 @@ void gst_velakorsasrc_set_property(GObject* object, guint property_id, const GVa
         {
             self->camera_props.pending.push_back(std::move(p));
         }
+        self->camera_props.notify_pending = self->device_state.is_open();
         break;
     }
     case PROP_TYPE:
@@ -477,6 +479,7 @@ std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial)
     {
         self->camera_props.pending.push_back(std::move(p));
     }
+    self->camera_props.notify_pending = true;
 
     if (self->device_state.get_available_stream_types().empty())
     {
@@ -547,18 +550,24 @@ device_state* get_open_device_instance(GstVelaKorsaSrc* self)
 void post_pending_warnings(GstVelaKorsaSrc* self)
 {
     std::vector<camera_property_problem> problems;
+    bool notify = false;
     {
         std::lock_guard lock(self->mtx);
-        if (self->camera_props.pending.empty())
+        if (self->camera_props.pending.empty() && !self->camera_props.notify_pending)
         {
             return;
         }
         g_autoptr(GstBus) bus = gst_element_get_bus(GST_ELEMENT(self));
         if (bus == nullptr)
         {
-            return; // nobody to tell yet; the next step with a bus posts them
+            return; // nobody to tell yet; the next step with a bus tells
         }
         problems.swap(self->camera_props.pending);
+        notify = std::exchange(self->camera_props.notify_pending, false);
+    }
+    if (notify)
+    {
+        g_object_notify(G_OBJECT(self), "camera-properties");
     }
     for (const auto& p : problems)
     {

@@ -78,9 +78,10 @@ std::error_code build_cached_caps(GstVelaKorsaSrc* self);
 void close_camera(GstVelaKorsaSrc* self);
 bool ensure_open(GstVelaKorsaSrc* self);
 
-// Posts the warnings left in camera_props.pending (takes the element mutex briefly; call it
-// without holding it). They wait while the element has no bus yet, for example while a
-// launch line is still being parsed.
+// Posts the warnings left in camera_props.pending and notifies "camera-properties" when the
+// camera's state changed (takes the element mutex briefly; call it without holding it, as
+// handlers may read properties). Both wait while the element has no bus yet, for example
+// while a launch line is still being parsed.
 void post_pending_warnings(GstVelaKorsaSrc* self);
 
 // The element mutex for a step that may open the camera: released first on leaving, then the

@@ -53,6 +53,9 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
         {
             return GST_STATE_CHANGE_FAILURE;
         }
+        // The run starts with the camera's state as it now is; tell watchers of
+        // "camera-properties" (the camera may have opened long before, during parsing).
+        self->camera_props.notify_pending = true;
     }
 
     gst_element_set_locked_state(element, TRUE);

@@ -300,3 +300,30 @@ TEST(CameraProperties, WarningsOfALaunchLineWaitForTheBus)
     gst_object_unref(bus);
     gst_object_unref(pipeline);
 }
+
+TEST(CameraProperties, WatchersAreToldOfTheNewStateAndMayReadItInTheirHandler)
+{
+    fake_element t;
+    std::vector<std::string> seen;
+    auto on_notify = +[](GObject* object, GParamSpec*, gpointer data) {
+        // Reading inside the handler must not deadlock on the element mutex.
+        gchar* text = nullptr;
+        g_object_get(object, "camera-properties", &text, nullptr);
+        static_cast<std::vector<std::string>*>(data)->emplace_back(text != nullptr ? text : "");
+        g_free(text);
+    };
+    g_signal_connect(t.e, "notify::camera-properties", G_CALLBACK(on_notify), &seen);
+    g_object_set(t.e, "camera-properties", "props,Level=12", nullptr);
+    ASSERT_FALSE(seen.empty()); // the plain set notifies (GObject does) with the text
+    EXPECT_EQ(seen.back(), "props,Level=12");
+
+    seen.clear();
+    ASSERT_EQ(gst_element_set_state(t.e, GST_STATE_READY), GST_STATE_CHANGE_SUCCESS);
+    ASSERT_FALSE(seen.empty());
+    GstStructure* s = gst_structure_from_string(seen.back().c_str(), nullptr);
+    ASSERT_NE(s, nullptr) << seen.back();
+    int level = 0;
+    EXPECT_TRUE(gst_structure_get_int(s, "Level", &level));
+    EXPECT_EQ(level, 12);
+    gst_structure_free(s);
+}
