@@ -8,8 +8,10 @@ packages=(
   build-essential cmake pkg-config git clang-format
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad
   libglib2.0-dev libspdlog-dev libfmt-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  i2c-tools
 )
 
 missing=()

@@ -68,6 +68,9 @@ device_state::~device_state()
 std::error_code device_state::open(const std::string& requested)
 {
     close();
+    // Remembered also when the camera cannot be opened now: the next open asks for the same
+    // camera instead of whichever the library would pick.
+    serial = requested;
     const std::string wanted = requested.empty() ? get_default_device_id() : requested;
     auto created = hooks_.open_camera(wanted);
     if (!created)
@@ -78,17 +81,25 @@ std::error_code device_state::open(const std::string& requested)
     {
         return std::make_error_code(std::errc::no_such_device);
     }
-    camera = std::move(created.value().camera);
+    std::shared_ptr<korsa_cam::camera_itf> cam = std::move(created.value().camera);
     serial = std::move(created.value().serial);
     {
+        std::lock_guard lock(camera_mutex_);
+        camera_ = cam;
+    }
+    {
         std::lock_guard lock(queue_mutex_);
-        path_ = std::make_shared<frame_return_path>(camera);
+        path_ = std::make_shared<frame_return_path>(cam);
     }
 
-    poll_stop_ = false;
+    auto context = std::make_shared<watcher_context>();
+    context->camera = cam;
+    context->serial = serial;
+    context->on_lost = device_lost_callback;
+    context->interval = hooks_.poll_interval;
     try
     {
-        poll_thread_ = std::thread(&device_state::watch_device, this);
+        poll_thread_ = std::thread([context] { watch_device(context); });
     }
     catch (const std::system_error& e)
     {
@@ -96,6 +107,7 @@ std::error_code device_state::open(const std::string& requested)
         close();
         return e.code();
     }
+    watcher_ = std::move(context);
     return {};
 }
 
@@ -105,13 +117,31 @@ void device_state::close()
     // object once the camera is let go.
     close_stream();
     stop_watcher();
-    property_cache_.clear();
+    std::shared_ptr<korsa_cam::camera_itf> released;
+    property_list cache;
+    {
+        // Waits for a property call that runs; later ones find no camera.
+        std::lock_guard lock(camera_mutex_);
+        released.swap(camera_);
+        cache.swap(property_cache_);
+    }
     {
         std::lock_guard lock(queue_mutex_);
         path_.reset();
     }
-    camera.reset();
-    serial.clear();
+    // `released` goes here, outside every lock: a virtual camera ends with its last holder.
+}
+
+bool device_state::is_open() const
+{
+    std::lock_guard lock(camera_mutex_);
+    return camera_ != nullptr;
+}
+
+std::shared_ptr<korsa_cam::camera_itf> device_state::current_camera() const
+{
+    std::lock_guard lock(camera_mutex_);
+    return camera_;
 }
 
 void device_state::stop_watcher()
@@ -120,75 +150,104 @@ void device_state::stop_watcher()
     {
         return;
     }
+    if (hooks_.watcher_stopping)
     {
-        std::lock_guard lock(poll_mutex_);
-        poll_stop_ = true;
+        hooks_.watcher_stopping();
     }
-    poll_cv_.notify_all();
-    poll_thread_.join();
+    bool reporting = false;
+    {
+        std::lock_guard lock(watcher_->mutex);
+        watcher_->stop = true;
+        reporting = watcher_->reporting;
+    }
+    watcher_->cv.notify_all();
+    // A report in flight may be waiting for a lock the closing thread holds (the element's
+    // state lock, when the application closes from a state change), or this may be the
+    // watcher thread itself: waiting for it could never end. It keeps its own context and
+    // ends by itself once the report returns.
+    if (reporting || poll_thread_.get_id() == std::this_thread::get_id())
+    {
+        poll_thread_.detach();
+    }
+    else
+    {
+        poll_thread_.join();
+    }
+    watcher_.reset();
 }
 
-void device_state::watch_device()
+void device_state::watch_device(const std::shared_ptr<watcher_context>& context)
 {
     pthread_setname_np(pthread_self(), "korsa-devlost");
-    std::unique_lock lock(poll_mutex_);
-    const std::shared_ptr<korsa_cam::camera_itf> cam = camera;
-    const std::string lost_serial = serial;
-    while (!poll_stop_)
+    watcher_context& w = *context;
+    std::unique_lock lock(w.mutex);
+    while (!w.stop)
     {
-        poll_cv_.wait_for(lock, hooks_.poll_interval, [this] { return poll_stop_.load(); });
-        if (poll_stop_)
+        w.cv.wait_for(lock, w.interval, [&w] { return w.stop; });
+        if (w.stop)
         {
-            break;
+            return;
         }
-        if (cam->test_reachable())
+        if (w.camera->test_reachable())
         {
             continue;
         }
-        KLOG_ERROR("device '{}' does not answer any more", lost_serial);
-        if (device_lost_callback)
+        // Decided under the lock, so close sees either a watcher it may join or one that
+        // reports and must be left alone.
+        w.reporting = true;
+        lock.unlock();
+        KLOG_ERROR("device '{}' does not answer any more", w.serial);
+        if (w.on_lost)
         {
-            device_lost_callback(lost_serial);
+            w.on_lost(w.serial);
         }
-        break; // reported once; no further polling
+        return; // reported once; no further polling
     }
 }
 
 std::string device_state::get_device_name()
 {
-    return camera ? camera->get_device_info().name : std::string();
+    std::lock_guard lock(camera_mutex_);
+    return camera_ ? camera_->get_device_info().name : std::string();
 }
 
 std::vector<korsa_cam::device_info> device_state::get_device_list()
 {
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return {};
     }
-    return {camera->get_device_info()};
+    return {camera_->get_device_info()};
 }
 
 std::vector<korsa_cam::stream_type_desc> device_state::get_available_stream_types()
 {
-    return camera ? camera->get_available_stream_types()
-                  : std::vector<korsa_cam::stream_type_desc>{};
+    std::lock_guard lock(camera_mutex_);
+    return camera_ ? camera_->get_available_stream_types()
+                   : std::vector<korsa_cam::stream_type_desc>{};
 }
 
 korsa_cam::framerate_data device_state::get_available_fps(img::img_type type)
 {
-    return camera ? camera->get_available_fps(type) : korsa_cam::framerate_data{};
+    std::lock_guard lock(camera_mutex_);
+    return camera_ ? camera_->get_available_fps(type) : korsa_cam::framerate_data{};
 }
 
 korsa_cam::result<int> device_state::setup_stream(img::img_type type, double fps)
 {
-    if (!camera)
+    const auto cam = current_camera();
+    if (!cam)
     {
         return no_camera();
     }
     KLOG_INFO("setup-stream for '{}': {} ({}x{}) [{}B] @{}hz", serial,
               img::fcc_to_string(type.type), type.dim.cx, type.dim.cy, type.buffer_length, fps);
-    auto result = camera->setup_stream(
-        type, fps, [this](korsa_cam::buffer_desc buffer) { receive_buffer(buffer); },
+    // The camera calls back only while it is alive, so a plain pointer to it will do (a
+    // shared one would make the camera own itself through its callback).
+    korsa_cam::camera_itf* const source = cam.get();
+    auto result = cam->setup_stream(
+        type, fps, [this, source](korsa_cam::buffer_desc buffer) { receive_from(*source, buffer); },
         max_queued_buffers.load());
     stream_set_up_ = result.has_value();
     return result;
@@ -196,7 +255,8 @@ korsa_cam::result<int> device_state::setup_stream(img::img_type type, double fps
 
 std::error_code device_state::start_stream()
 {
-    if (!camera)
+    const auto cam = current_camera();
+    if (!cam)
     {
         return no_camera();
     }
@@ -204,19 +264,20 @@ std::error_code device_state::start_stream()
         std::lock_guard lock(queue_mutex_);
         fps_.reset();
         // A fresh count: frames of an earlier stream released later lower their own.
-        path_ = std::make_shared<frame_return_path>(camera);
+        path_ = std::make_shared<frame_return_path>(cam);
         queue_.reserve(static_cast<std::size_t>(std::clamp(max_queued_buffers.load(), 0, 1024)));
     }
-    return camera->start_streaming();
+    return cam->start_streaming();
 }
 
 void device_state::stop_stream()
 {
-    if (!camera || !stream_set_up_)
+    const auto cam = current_camera();
+    if (!cam || !stream_set_up_)
     {
         return;
     }
-    camera->stop_streaming();
+    cam->stop_streaming();
     std::vector<queued_frame> stale;
     {
         std::lock_guard lock(queue_mutex_);
@@ -231,16 +292,17 @@ void device_state::stop_stream()
 
 void device_state::close_stream()
 {
-    if (!camera || !stream_set_up_)
+    const auto cam = current_camera();
+    if (!cam || !stream_set_up_)
     {
         return;
     }
-    if (camera->is_streaming())
+    if (cam->is_streaming())
     {
         stop_stream();
     }
     stream_set_up_ = false;
-    camera->close_stream();
+    cam->close_stream();
 }
 
 void device_state::return_frames(std::vector<queued_frame>& frames)
@@ -267,17 +329,20 @@ void device_state::set_flushing_state(bool flushing)
 
 void device_state::receive_buffer(korsa_cam::buffer_desc buffer)
 {
-    korsa_cam::camera_itf* const cam = camera.get();
-    if (cam == nullptr)
+    if (const auto cam = current_camera())
     {
-        return;
+        receive_from(*cam, buffer);
     }
+}
+
+void device_state::receive_from(korsa_cam::camera_itf& cam, korsa_cam::buffer_desc buffer)
+{
     std::unique_lock lock(queue_mutex_);
-    if (!cam->is_streaming())
+    if (!cam.is_streaming())
     {
         // A frame that raced with stopping: not queued, but still given back.
         lock.unlock();
-        cam->reenqueue_buffer(buffer.buffer_id);
+        cam.reenqueue_buffer(buffer.buffer_id);
         return;
     }
     fps_.frame_arrived(hooks_.now_us());
@@ -286,7 +351,7 @@ void device_state::receive_buffer(korsa_cam::buffer_desc buffer)
     {
         ++drop_info_.pck_drops;
         lock.unlock();
-        cam->reenqueue_buffer(buffer.buffer_id);
+        cam.reenqueue_buffer(buffer.buffer_id);
         return;
     }
     if (!flushing_ && path_ && path_->try_lend(max_queued_buffers.load()))
@@ -298,13 +363,13 @@ void device_state::receive_buffer(korsa_cam::buffer_desc buffer)
     }
     ++drop_info_.qum_drops;
     lock.unlock();
-    cam->reenqueue_buffer(buffer.buffer_id);
+    cam.reenqueue_buffer(buffer.buffer_id);
 }
 
 std::pair<gst_buffer_desc_ptr, bool> device_state::wait_for_next_img()
 {
-    korsa_cam::camera_itf* const cam = camera.get();
-    if (cam == nullptr)
+    const auto cam = current_camera();
+    if (!cam)
     {
         return {nullptr, false};
     }
@@ -363,13 +428,14 @@ void device_state::requeue_buffer(gst_buffer_desc_ptr desc)
 
 int device_state::sensor_debug_get(int address)
 {
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return -1;
     }
     std::byte value{0};
     std::span<std::byte> data(&value, 1);
-    if (camera->read_register(static_cast<uint32_t>(address), data))
+    if (camera_->read_register(static_cast<uint32_t>(address), data))
     {
         return -1;
     }
@@ -378,21 +444,31 @@ int device_state::sensor_debug_get(int address)
 
 std::error_code device_state::sensor_debug_set(int address, int value)
 {
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return no_camera();
     }
     const std::byte byte{static_cast<uint8_t>(value & 0xFF)};
-    return camera->write_register(static_cast<uint32_t>(address),
-                                  std::span<const std::byte>(&byte, 1));
+    return camera_->write_register(static_cast<uint32_t>(address),
+                                   std::span<const std::byte>(&byte, 1));
 }
 
-const std::vector<korsa_cam::property_desc>& device_state::get_property_list()
+device_state::property_list device_state::get_property_list()
 {
-    if (property_cache_.empty() && camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
-        property_cache_ = camera->get_property_list();
-        property_cache_.push_back(korsa_cam::standard_properties::show_overlay());
+        static const property_list none =
+            std::make_shared<const std::vector<korsa_cam::property_desc>>();
+        return none;
+    }
+    if (!property_cache_)
+    {
+        auto list = camera_->get_property_list();
+        list.push_back(korsa_cam::standard_properties::show_overlay());
+        property_cache_ =
+            std::make_shared<const std::vector<korsa_cam::property_desc>>(std::move(list));
     }
     return property_cache_;
 }
@@ -406,11 +482,12 @@ korsa_cam::result<korsa_cam::property_range> device_state::get_property_range(st
                                          prop_values::from_bool(true),
                                          prop_values::from_bool(false), prop_values::from_int(1)};
     }
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return no_camera();
     }
-    return camera->get_property_range(name);
+    return camera_->get_property_range(name);
 }
 
 korsa_cam::result<korsa_cam::prop_values> device_state::get_property(std::string_view name)
@@ -419,11 +496,12 @@ korsa_cam::result<korsa_cam::prop_values> device_state::get_property(std::string
     {
         return korsa_cam::prop_values::from_bool(show_overlay.load());
     }
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return no_camera();
     }
-    return camera->get_property(name);
+    return camera_->get_property(name);
 }
 
 std::error_code device_state::set_property(std::string_view name, korsa_cam::prop_values value)
@@ -433,11 +511,12 @@ std::error_code device_state::set_property(std::string_view name, korsa_cam::pro
         show_overlay = value.as_bool();
         return {};
     }
-    if (!camera)
+    std::lock_guard lock(camera_mutex_);
+    if (!camera_)
     {
         return no_camera();
     }
-    return camera->set_property(name, value);
+    return camera_->set_property(name, value);
 }
 
 void device_state::apply_overlay(img::img_descriptor& image, const korsa_cam::frame_info& info,

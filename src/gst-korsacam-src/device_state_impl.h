@@ -6,6 +6,21 @@
 // streaming thread takes them one by one; every frame goes back to its camera exactly once.
 // A device-lost watcher thread polls the camera while it is open.
 //
+// Threads and locks (the hardware camera inherits these rules):
+// - The owner (the element) orders open, close, the stream calls and the settings: it calls
+//   them under its own mutex or from its state changes, never two at once. `serial` is the
+//   owner's to read and write under that order.
+// - Property, register and device-info calls may come from any thread at any time, also
+//   while another thread closes. They run under camera_mutex_, which close takes before it
+//   lets go of the camera, so a call never runs on a camera being released and calls from
+//   several threads reach the camera one at a time.
+// - Frames: queue_mutex_ (see below); buffers come back from any thread.
+// - The device-lost watcher runs on a thread of its own and reports a loss without holding
+//   any lock of this object, so the report may block on the element (an end-of-stream event
+//   waits for the element's state lock) while another thread closes this object. Close does
+//   not wait for a report in flight: the watcher then finishes on its own and touches only
+//   its own context (the camera, the serial and a copy of the callback).
+//
 // Frames handed out (gst_buffer_desc) do not point back at this object but at a shared
 // return path (see frame_return_path.h), so a GstBuffer may be released at any time, also
 // after this object is gone.
@@ -44,6 +59,9 @@ struct device_state_hooks
     std::function<int64_t()> now_us;
     // How often the device-lost watcher asks the camera whether it still answers.
     std::chrono::milliseconds poll_interval{1000};
+    // Called on the closing thread as close starts to stop the watcher, before it tells the
+    // watcher to stop. Tests use it to line a close up against a loss report in flight.
+    std::function<void()> watcher_stopping;
 };
 
 class device_state
@@ -57,14 +75,19 @@ public:
     device_state& operator=(const device_state&) = delete;
 
     // Closes what is open, then opens the camera for `serial` (empty: the library's choice)
-    // and starts the device-lost watcher. On failure the error is returned and nothing is open.
+    // and starts the device-lost watcher. On failure the error is returned and nothing is
+    // open; `serial` then holds the serial asked for, so the next open asks for it again.
     std::error_code open(const std::string& serial);
-    // Stops and closes the stream, stops the watcher and lets go of the camera.
+    // Stops and closes the stream, stops the watcher and lets go of the camera. `serial`
+    // stays: the owner reopens the same camera on its next run. Safe against property calls
+    // on other threads; waits for one that runs. Also safe on the watcher thread itself (an
+    // application reacting to the loss report from inside it).
     void close();
 
-    bool is_open() const noexcept { return camera != nullptr; }
+    bool is_open() const;
 
-    // Need an open camera.
+    // Property, register and device-info calls: any thread, any time (see above). Without a
+    // camera they answer empty, -1 or the generic error 9 (bad file descriptor).
     std::string get_device_name();
     std::vector<korsa_cam::device_info> get_device_list();
     std::vector<korsa_cam::stream_type_desc> get_available_stream_types();
@@ -99,8 +122,10 @@ public:
     std::error_code sensor_debug_set(int address, int value);
 
     // The camera's properties plus "ShowOverlay", which is answered here. The list is cached
-    // until close.
-    const std::vector<korsa_cam::property_desc>& get_property_list();
+    // until close; the snapshot handed out stays valid for as long as the caller holds it,
+    // also across a close. Empty without a camera.
+    using property_list = std::shared_ptr<const std::vector<korsa_cam::property_desc>>;
+    property_list get_property_list();
     korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view name);
     korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view name);
     std::error_code set_property(std::string_view name, korsa_cam::prop_values value);
@@ -115,9 +140,11 @@ public:
     int buffers_out() const;
     bool is_flushing() const noexcept { return flushing_.load(); }
 
+    // The camera asked for or opened last (for an empty request, the one actually opened).
+    // Kept across close; the owner clears it when the application clears its serial.
+    std::string serial;
+
     // Settings the element writes.
-    std::string serial; // of the open camera; empty when closed
-    std::shared_ptr<korsa_cam::camera_itf> camera;
     std::atomic<bool> drop_incomplete{false};
     std::atomic<bool> show_overlay{false};
     bool debug_properties_enabled = false;
@@ -125,8 +152,10 @@ public:
     // the buffer count the camera is set up with.
     std::atomic<int> max_queued_buffers{2};
 
-    // Called with the serial on the watcher thread when the camera stops answering. It must
-    // not close this device state.
+    // Called with the serial on the watcher thread when the camera stops answering, with no
+    // lock of this object held. The watcher takes a copy when the camera opens, so the copy
+    // must stay callable after this object is gone (a report may still be in flight then);
+    // it may close this device state (through the element) but not destroy it.
     std::function<void(const std::string&)> device_lost_callback;
 
 private:
@@ -136,15 +165,50 @@ private:
         std::shared_ptr<frame_return_path> path;
     };
 
-    void watch_device();
+    // What the watcher thread works with: shared between it and this object, so that a
+    // watcher still reporting after close (which then does not wait for it) touches nothing
+    // of this object.
+    struct watcher_context
+    {
+        // Guards `stop` and `reporting`, with `cv` to wake the wait early. The camera's
+        // reachability test runs with it held, so close waits for a running test; the loss
+        // report runs without it. Nothing is called back while holding it.
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool stop = false;
+        bool reporting = false; // decided to report: close then leaves the thread alone
+
+        std::shared_ptr<korsa_cam::camera_itf> camera;
+        std::string serial;
+        std::function<void(const std::string&)> on_lost;
+        std::chrono::milliseconds interval{1000};
+    };
+
+    static void watch_device(const std::shared_ptr<watcher_context>& context);
     void stop_watcher();
+    std::shared_ptr<korsa_cam::camera_itf> current_camera() const;
+    // Frames from `cam`, the camera this stream was set up on (it calls this itself, so it is
+    // alive for the call).
+    void receive_from(korsa_cam::camera_itf& cam, korsa_cam::buffer_desc buffer);
     // Hands queued frames back to their cameras.
     static void return_frames(std::vector<queued_frame>& frames);
 
     device_state_hooks hooks_;
 
+    // Guards camera_ and property_cache_, and is held for the whole of every property,
+    // register and device-info call (see the top of this file). While holding it nothing
+    // calls back into the element. Order: before the camera's own locks and before
+    // queue_mutex_; never taken while holding queue_mutex_ or the watcher's mutex.
+    mutable std::mutex camera_mutex_;
+    std::shared_ptr<korsa_cam::camera_itf> camera_;
+    property_list property_cache_;
+
     std::atomic<bool> stream_set_up_{false};
 
+    // Guards the queue, the flushing flag's changes, path_, the frame-rate measurement and
+    // the drop counters. Frames are handed back to the camera under it (set_flushing_state),
+    // so the camera must not call receive_buffer while holding a lock its reenqueue_buffer
+    // takes. Nothing calls back into the element while holding it.
     mutable std::mutex queue_mutex_;
     std::condition_variable queue_cv_;
     std::vector<queued_frame> queue_;
@@ -153,12 +217,9 @@ private:
     fps_meter fps_;
     frame_drop_info drop_info_;
 
-    std::vector<korsa_cam::property_desc> property_cache_;
-
+    // The watcher of the open camera. Only open and close touch these (the owner's order).
     std::thread poll_thread_;
-    std::mutex poll_mutex_;
-    std::condition_variable poll_cv_;
-    std::atomic<bool> poll_stop_{false};
+    std::shared_ptr<watcher_context> watcher_;
 };
 
 // Reads an on/off environment switch: set and a nonzero base-10 number means on.

@@ -1,11 +1,13 @@
 #include "gst_src_impl.h"
 
+#include "gst_unpack_impl.h"
 #include "gstlog.h"
 #include "rawcam_error.h"
 #include "vela_prop.h"
 #include "vela_prop_impl.h"
 
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -42,14 +44,59 @@ GstVelaKorsaSrc* as_src(gpointer object)
     return GST_VELAKORSASRC(object);
 }
 
+// The element as the device-lost report sees it. The report runs on the watcher thread and
+// may outlive a close of the device state (close does not wait for a report in flight, see
+// device_state_impl.h), so it must not rely on the element being alive: it takes a strong
+// reference through this weak one, or learns that the element is going away.
+class element_weak_ref
+{
+public:
+    explicit element_weak_ref(GstElement* element) { g_weak_ref_init(&ref_, element); }
+    ~element_weak_ref() { g_weak_ref_clear(&ref_); }
+    element_weak_ref(const element_weak_ref&) = delete;
+    element_weak_ref& operator=(const element_weak_ref&) = delete;
+
+    // A new strong reference, or nullptr once the element is being disposed.
+    GstElement* get() { return static_cast<GstElement*>(g_weak_ref_get(&ref_)); }
+
+private:
+    GWeakRef ref_;
+};
+
 void notify_gstreamer_of_device_lost(GstVelaKorsaSrc* self, const std::string& serial)
 {
+    // Applications often stop the pipeline on the first error, on this thread from a bus
+    // sync handler or on one of their own, and may start it again at once. What this report
+    // sends after such a stop would land in the next run: a second error fails its state
+    // change, and an end-of-stream kept by the base class ends it at once. So the rest of the
+    // report goes out only while the run it is about lasts.
+    const uint32_t stops = self->stops.load();
+
     GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("Device lost (%s)", serial.c_str()), (nullptr));
 
+    if (self->stops.load() != stops)
+    {
+        GST_DEBUG_OBJECT(self, "stopped on the device-lost error; report ends here");
+        return;
+    }
     GST_ELEMENT_ERROR_WITH_DETAILS(self, RESOURCE, NOT_FOUND, ("Device lost"), (nullptr),
                                    ("serial", G_TYPE_STRING, serial.c_str(), nullptr));
 
-    gst_element_send_event(GST_ELEMENT(self), gst_event_new_eos());
+    // Checked and sent under the state lock, so no state change comes in between.
+    GstElement* element = GST_ELEMENT(self);
+    GST_STATE_LOCK(element);
+    GST_OBJECT_LOCK(element);
+    const bool streaming = GST_STATE(element) >= GST_STATE_PAUSED;
+    GST_OBJECT_UNLOCK(element);
+    if (streaming && self->stops.load() == stops)
+    {
+        gst_element_send_event(element, gst_event_new_eos());
+    }
+    else
+    {
+        GST_DEBUG_OBJECT(self, "not streaming; no end-of-stream for the lost device");
+    }
+    GST_STATE_UNLOCK(element);
 }
 
 void gst_velakorsasrc_set_property(GObject* object, guint property_id, const GValue* value,
@@ -75,8 +122,11 @@ void gst_velakorsasrc_set_property(GObject* object, guint property_id, const GVa
         if (serial.empty())
         {
             gst_korsa::close_camera(self);
+            // Closing keeps the serial for the next run; clearing it is the application's
+            // choice, and the next open lets the library pick the camera.
+            self->device_state.serial.clear();
         }
-        else if (serial == self->device_state.serial)
+        else if (serial == self->device_state.serial && self->device_state.is_open())
         {
             GST_DEBUG_OBJECT(self, "Keeping current device = '%s'", serial.c_str());
         }
@@ -184,6 +234,7 @@ void gst_velakorsasrc_finalize(GObject* object)
     }
     self->device_state.~device_state();
     self->mtx.~mutex();
+    self->stops.~atomic();
 
     G_OBJECT_CLASS(parent_class)->finalize(object);
 }
@@ -270,10 +321,18 @@ void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
     GstVelaKorsaSrc* self = as_src(instance);
     new (&self->device_state) gst_korsa::device_state();
     new (&self->mtx) std::mutex();
-    self->device_state.device_lost_callback = [self](const std::string& serial) {
-        notify_gstreamer_of_device_lost(self, serial);
+    new (&self->stops) std::atomic<uint32_t>(0);
+    auto weak = std::make_shared<element_weak_ref>(GST_ELEMENT(self));
+    self->device_state.device_lost_callback = [weak](const std::string& serial) {
+        g_autoptr(GstElement) element = weak->get();
+        if (element == nullptr)
+        {
+            return; // being destroyed: nobody left to tell
+        }
+        notify_gstreamer_of_device_lost(GST_VELAKORSASRC(element), serial);
     };
-    self->fps_numerator = 1;
+    // No rate until caps are negotiated: a latency query answers FALSE until then.
+    self->fps_numerator = 0;
     self->fps_denominator = 1;
     self->sensor_debug_addr = 0;
     self->caps = nullptr;
@@ -284,7 +343,8 @@ void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
 
 gboolean plugin_init(GstPlugin* plugin)
 {
-    return gst_element_register(plugin, "velakorsasrc", GST_RANK_NONE, GST_TYPE_VELAKORSASRC);
+    return gst_element_register(plugin, "velakorsasrc", GST_RANK_NONE, GST_TYPE_VELAKORSASRC) &&
+           gst_velakorsaunpack_register(plugin);
 }
 
 GstPluginDesc make_plugin_desc()

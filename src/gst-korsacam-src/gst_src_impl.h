@@ -7,6 +7,7 @@
 #include <gst/base/gstpushsrc.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <system_error>
@@ -25,8 +26,17 @@ struct GstVelaKorsaSrc
     // Constructed in instance init and destroyed in finalize (the GObject instance memory
     // is plain storage, so both are placed there by hand).
     gst_korsa::device_state device_state;
-    std::mutex mtx; // camera open/close, cached caps, property interface lookups
+    // Guards opening and closing the camera, the cached caps, the property interface's
+    // lookup of the open camera and the negotiated frame rate. Not held across chaining up
+    // a state change or across any call that waits for the streaming thread or the
+    // device-lost watcher; property calls themselves run under the device state's own lock.
+    std::mutex mtx;
 
+    // Downward state changes so far (PAUSED to READY, READY to NULL): tells a device-lost
+    // report still under way that the run it is about has ended.
+    std::atomic<uint32_t> stops;
+
+    // The negotiated frame rate; 0/1 until caps are set and again once the stream closed.
     int32_t fps_numerator;
     int32_t fps_denominator;
     int32_t sensor_debug_addr;

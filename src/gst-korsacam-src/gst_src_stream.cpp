@@ -67,11 +67,16 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
     {
         std::lock_guard lock(self->mtx);
         close_camera(self);
+        ++self->stops;
     }
     else if (transition == GST_STATE_CHANGE_PAUSED_TO_READY)
     {
         std::lock_guard lock(self->mtx);
         self->device_state.close_stream();
+        // The next run negotiates afresh; until then there is no rate to report.
+        self->fps_numerator = 0;
+        self->fps_denominator = 1;
+        ++self->stops;
     }
     return ret;
 }
@@ -149,10 +154,16 @@ gboolean query(GstBaseSrc* base, GstQuery* q)
         GST_WARNING_OBJECT(self, "Can't give latency since device isn't open !");
         return FALSE;
     }
-    if (self->fps_numerator > 0 && self->fps_denominator > 0)
+    gint num = 0;
+    gint den = 0;
     {
-        const GstClockTime latency =
-            gst_util_uint64_scale_int(GST_SECOND, self->fps_denominator, self->fps_numerator);
+        std::lock_guard lock(self->mtx);
+        num = self->fps_numerator;
+        den = self->fps_denominator;
+    }
+    if (num > 0 && den > 0)
+    {
+        const GstClockTime latency = gst_util_uint64_scale_int(GST_SECOND, den, num);
         GST_DEBUG_OBJECT(self, "report latency min %" GST_TIME_FORMAT " max %" GST_TIME_FORMAT,
                          GST_TIME_ARGS(latency), GST_TIME_ARGS(GST_CLOCK_TIME_NONE));
         gst_query_set_latency(q, TRUE, latency, GST_CLOCK_TIME_NONE);
@@ -396,8 +407,11 @@ gboolean set_caps(GstBaseSrc* base, GstCaps* caps)
     gint num = 0;
     gint den = 1;
     gst_util_double_to_fraction(stored, &num, &den);
-    self->fps_numerator = num;
-    self->fps_denominator = den;
+    {
+        std::lock_guard lock(self->mtx);
+        self->fps_numerator = num;
+        self->fps_denominator = den;
+    }
 
     auto setup = self->device_state.setup_stream(type, requested);
     if (!setup)

@@ -38,14 +38,16 @@ device_state* open_instance(VelaProp* self)
     return get_open_device_instance(GST_VELAKORSASRC(self));
 }
 
-// The first descriptor with exactly this name; nullptr for none (or a NULL name).
-const korsa_cam::property_desc* find_desc(device_state& ds, const char* name)
+// The first descriptor with exactly this name; nullptr for none (or a NULL name). It points
+// into `list`, which the caller holds for as long as it uses the descriptor: a close on
+// another thread lets go of the device state's copy, not of this one.
+const korsa_cam::property_desc* find_desc(const device_state::property_list& list, const char* name)
 {
     if (name == nullptr)
     {
         return nullptr;
     }
-    for (const auto& desc : ds.get_property_list())
+    for (const auto& desc : *list)
     {
         if (desc.name == name)
         {
@@ -99,7 +101,8 @@ GSList* gst_vela_src_get_property_names(VelaProp* self)
         return nullptr;
     }
     GSList* names = nullptr;
-    for (const auto& desc : ds->get_property_list())
+    const auto list = ds->get_property_list();
+    for (const auto& desc : *list)
     {
         if ((desc.flags & korsa_cam::property_flag_hidden) != 0)
         {
@@ -121,7 +124,8 @@ gchar* gst_vela_src_get_property_type(VelaProp* self, const gchar* name)
     {
         return nullptr;
     }
-    const auto* desc = find_desc(*ds, name);
+    const auto list = ds->get_property_list();
+    const auto* desc = find_desc(list, name);
     if (desc == nullptr)
     {
         return nullptr;
@@ -140,7 +144,8 @@ gboolean gst_vela_src_get_vela_property(VelaProp* self, const gchar* name, GValu
     {
         return FALSE;
     }
-    const auto* desc = find_desc(*ds, name);
+    const auto list = ds->get_property_list();
+    const auto* desc = find_desc(list, name);
     if (desc == nullptr)
     {
         GST_CAT_DEBUG(GST_CAT_DEFAULT, "no property with name: '%s'",
@@ -252,7 +257,8 @@ GSList* gst_vela_src_get_menu_entries(VelaProp* self, const gchar* name)
     {
         return nullptr;
     }
-    const auto* desc = find_desc(*ds, name);
+    const auto list = ds->get_property_list();
+    const auto* desc = find_desc(list, name);
     if (desc == nullptr || desc->type != korsa_cam::property_type::menu)
     {
         return nullptr;
@@ -304,7 +310,8 @@ gboolean gst_vela_src_set_vela_property(VelaProp* self, const gchar* name, const
     {
         return FALSE;
     }
-    const auto* desc = find_desc(*ds, name);
+    const auto list = ds->get_property_list();
+    const auto* desc = find_desc(list, name);
     if (desc == nullptr)
     {
         return FALSE;

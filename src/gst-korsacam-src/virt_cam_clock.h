@@ -24,6 +24,10 @@ public:
     // deadline has passed, false when woken before it (notified or spuriously).
     virtual bool wait_until(std::unique_lock<std::mutex>& lock, int64_t deadline_ns) = 0;
 
+    // Called with `lock` holding the camera's mutex: waits, with the mutex released, until
+    // notify_all (or spuriously). For a generator with nothing to do until a buffer comes back.
+    virtual void wait(std::unique_lock<std::mutex>& lock) = 0;
+
     // Wakes a waiter early. Called with the camera's mutex held.
     virtual void notify_all() = 0;
 };
@@ -35,6 +39,7 @@ class steady_virt_cam_clock final : public virt_cam_clock
 public:
     int64_t now_ns() override;
     bool wait_until(std::unique_lock<std::mutex>& lock, int64_t deadline_ns) override;
+    void wait(std::unique_lock<std::mutex>& lock) override { cv_.wait(lock); }
     void notify_all() override { cv_.notify_all(); }
 
 private:

@@ -183,6 +183,10 @@ void virt_cam::reenqueue_buffer(korsa_cam::buffer_id_type id)
     else if (streaming_)
     {
         free_list_.push_back(&buffer);
+        if (awaiting_buffer_)
+        {
+            clock_->notify_all();
+        }
     }
     // Otherwise it rests until the next stream setup: stopping empties the free list.
 }
@@ -215,6 +219,15 @@ void virt_cam::generator_func()
         if (free_list_.empty())
         {
             KLOG_INFO("dropped frame#={:4}", slot);
+            if (period_ns == 0)
+            {
+                // Every deadline is due at once at this rate: going round again would spin
+                // with the mutex held and shut out the very reenqueue_buffer (and
+                // stop_streaming) it waits for. Frames follow returned buffers instead.
+                awaiting_buffer_ = true;
+                clock_->wait(lock);
+                awaiting_buffer_ = false;
+            }
         }
         else
         {

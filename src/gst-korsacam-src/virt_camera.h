@@ -66,7 +66,13 @@ private:
     void drop_buffers_locked();
 
     std::atomic<bool> streaming_{false};
-    std::mutex mtx_; // guards the streaming flag's changes, the free list and the storage
+    // Guards the streaming flag's changes, the free list, the storage and awaiting_buffer_.
+    // The generator releases it while it fills a buffer and delivers it, and whenever it
+    // waits, so the callback never runs under it.
+    std::mutex mtx_;
+    // The generator waits for a buffer to come back (no period to wait for at rates above
+    // 1000 per second): a returned buffer wakes it.
+    bool awaiting_buffer_ = false;
     std::unique_ptr<virt_cam_clock> clock_;
     std::vector<frame_buffer*> free_list_; // used as a stack
     std::vector<std::unique_ptr<frame_buffer>> storage_;

@@ -132,7 +132,7 @@ TEST_F(SimI2cDev, AbsentChipAndBadRequestsGiveTheKernelsErrors)
     EXPECT_EQ(::ioctl(bus.fd(), 0x07FF, 0), -1);
     EXPECT_EQ(errno, ENOTTY);
     EXPECT_EQ(::ioctl(bus.fd(), I2C_RDWR, 0), -1);
-    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(errno, EFAULT);
 
     // Nothing answers at 0x11: the Pi's controller reports the missing acknowledge.
     ASSERT_EQ(bus.bind(0x11), 0);
@@ -207,15 +207,257 @@ TEST_F(SimI2cDev, SmbusRequestsMapToTheirBusMessages)
 
     EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0, I2C_SMBUS_QUICK, nullptr), 0);
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, 99, &d), EINVAL);
+    EXPECT_EQ(bus.smbus(2, 0, I2C_SMBUS_BYTE_DATA, &d), EINVAL);
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, nullptr), EINVAL);
-    d.block[0] = 0;
+    d.block[0] = I2C_SMBUS_BLOCK_MAX + 1;
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_I2C_BLOCK_DATA, &d), EINVAL);
-    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BLOCK_DATA, &d), EOPNOTSUPP);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0, I2C_SMBUS_BLOCK_DATA, &d), EINVAL);
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, reinterpret_cast<i2c_smbus_data*>(16)),
               EFAULT);
 
     ASSERT_EQ(bus.bind(0x12), 0);
     EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, &d), EREMOTEIO);
+}
+
+// A union placed so that only its first `readable` bytes lie in accessible memory: the
+// kernel copies just the bytes of a request's size, so nothing beyond them may be touched.
+class guarded_data
+{
+public:
+    guarded_data()
+    {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        base_ = static_cast<uint8_t*>(
+            ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ::mprotect(base_ + page, page, PROT_NONE);
+        end_ = base_ + page;
+        size_ = static_cast<std::size_t>(2 * page);
+    }
+    ~guarded_data() { ::munmap(base_, size_); }
+    guarded_data(const guarded_data&) = delete;
+    guarded_data& operator=(const guarded_data&) = delete;
+
+    // The bytes go to the request as its data pointer (possibly misaligned for the union,
+    // so the test reads and writes them as bytes).
+    uint8_t* with_room_for(std::size_t readable)
+    {
+        std::memset(end_ - readable, 0, readable);
+        return end_ - readable;
+    }
+
+private:
+    uint8_t* base_ = nullptr;
+    uint8_t* end_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+i2c_smbus_data* as_data(uint8_t* bytes)
+{
+    return reinterpret_cast<i2c_smbus_data*>(bytes);
+}
+
+TEST_F(SimI2cDev, SmbusCopiesOnlyTheBytesOfItsSizeAndSendByteIgnoresTheData)
+{
+    raw_bus bus;
+    ASSERT_EQ(bus.bind(0x57), 0);
+    guarded_data guard;
+
+    // Send byte: the data pointer is not looked at, NULL included.
+    korsa_sim_trace_clear();
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x14, I2C_SMBUS_BYTE, nullptr), 0);
+    auto t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].data, std::vector<uint8_t>{0x14});
+    // Receive byte continues from there; one byte comes back.
+    uint8_t* one = guard.with_room_for(1);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0, I2C_SMBUS_BYTE, as_data(one)), 0);
+    EXPECT_EQ(one[0], 0xCC);
+
+    one = guard.with_room_for(1);
+    one[0] = 0x77;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_BYTE_DATA, as_data(one)), 0);
+    EXPECT_EQ(korsa_sim::reg(bus10, 0x57, 0x40), 0x77);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, as_data(guard.with_room_for(1))),
+              0);
+
+    uint8_t* two = guard.with_room_for(2);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_WORD_DATA, as_data(two)), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(two), 2), "QE"); // low byte first
+    two = guard.with_room_for(2);
+    two[0] = 0xEF;
+    two[1] = 0xBE;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_WORD_DATA, as_data(two)), 0);
+    EXPECT_EQ(korsa_sim::regs(bus10, 0x57, 0x40, 2), (std::vector<uint8_t>{0xEF, 0xBE}));
+
+    // Block sizes use the whole union; one byte short of it is a fault.
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_I2C_BLOCK_DATA,
+                        as_data(guard.with_room_for(sizeof(i2c_smbus_data) - 1))),
+              EFAULT);
+}
+
+TEST_F(SimI2cDev, SmbusProcessCallsAndBlockTransfersFollowTheKernelsEmulation)
+{
+    raw_bus bus;
+    ASSERT_EQ(bus.bind(0x57), 0);
+    i2c_smbus_data d{};
+
+    // Process call: the word out, a repeated start, the word back.
+    korsa_sim::set_regs(bus10, 0x57, 0x42, {0x11, 0x22});
+    korsa_sim_trace_clear();
+    d.word = 0x1234;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_PROC_CALL, &d), 0);
+    EXPECT_EQ(d.word, 0x2211);
+    auto t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].data, (std::vector<uint8_t>{0x40, 0x34, 0x12}));
+    EXPECT_TRUE(t[1].read && t[1].repeated_start);
+
+    // Block write: command, count, bytes.
+    korsa_sim_trace_clear();
+    d.block[0] = 3;
+    d.block[1] = 0xA1;
+    d.block[2] = 0xA2;
+    d.block[3] = 0xA3;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x60, I2C_SMBUS_BLOCK_DATA, &d), 0);
+    t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].data, (std::vector<uint8_t>{0x60, 3, 0xA1, 0xA2, 0xA3}));
+
+    // Block read: the Pi's controller cannot take the length from the chip, so only the
+    // count byte is read and the block reads as zeros; a count above 32 is a protocol error.
+    korsa_sim::set_regs(bus10, 0x57, 0x70, {5, 0x99});
+    korsa_sim_trace_clear();
+    std::memset(&d, 0xEE, sizeof(d));
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x70, I2C_SMBUS_BLOCK_DATA, &d), 0);
+    EXPECT_EQ(d.block[0], 5);
+    EXPECT_EQ(std::vector<uint8_t>(d.block + 1, d.block + 6), std::vector<uint8_t>(5, 0));
+    EXPECT_EQ(korsa_sim::trace().back().requested, 1u);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x00, I2C_SMBUS_BLOCK_DATA, &d), EPROTO); // 0xFF
+
+    // Block process call: block out, count byte back (from 0x71, after the two written).
+    korsa_sim::set_regs(bus10, 0x57, 0x71, {3});
+    d.block[0] = 1;
+    d.block[1] = 0x42;
+    korsa_sim_trace_clear();
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x6F, I2C_SMBUS_BLOCK_PROC_CALL, &d), 0);
+    t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].data, (std::vector<uint8_t>{0x6F, 1, 0x42}));
+    EXPECT_EQ(d.block[0], 3);
+    EXPECT_EQ(korsa_sim::reg(bus10, 0x57, 0x70), 0x42);
+
+    // The old I2C block read always asks for 32 bytes; an I2C block of 0 bytes is allowed.
+    korsa_sim_trace_clear();
+    d.block[0] = 4;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_I2C_BLOCK_BROKEN, &d), 0);
+    EXPECT_EQ(korsa_sim::trace().back().requested, 32u);
+    EXPECT_EQ(d.block[0], 32);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(d.block + 1), 4), "QEL-");
+    d.block[0] = 0;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x15, I2C_SMBUS_I2C_BLOCK_DATA, &d), 0);
+
+    unsigned long funcs = 0;
+    ASSERT_EQ(::ioctl(bus.fd(), I2C_FUNCS, &funcs), 0);
+    EXPECT_EQ(funcs, static_cast<unsigned long>(I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL));
+}
+
+TEST_F(SimI2cDev, PacketErrorCodeIsSentAndChecked)
+{
+    raw_bus bus;
+    ASSERT_EQ(bus.bind(0x57), 0);
+    ASSERT_EQ(::ioctl(bus.fd(), I2C_PEC, 1), 0);
+    i2c_smbus_data d{};
+
+    // CRC-8 (x^8 + x^2 + x + 1) over 0xAE 0x40 0x5A is 0xBE.
+    korsa_sim_trace_clear();
+    d.byte = 0x5A;
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_WRITE, 0x40, I2C_SMBUS_BYTE_DATA, &d), 0);
+    EXPECT_EQ(korsa_sim::trace().at(0).data, (std::vector<uint8_t>{0x40, 0x5A, 0xBE}));
+
+    // A read takes one more byte, which must be the code over 0xAE 0x14 0xAF 0xCC (0x83).
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, &d), EBADMSG);
+    korsa_sim::set_regs(bus10, 0x57, 0x15, {0x83});
+    korsa_sim_trace_clear();
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, &d), 0);
+    EXPECT_EQ(d.byte, 0xCC);
+    EXPECT_EQ(korsa_sim::trace().at(1).requested, 2u);
+
+    // I2C block transfers never carry one.
+    ASSERT_EQ(::ioctl(bus.fd(), I2C_PEC, 0), 0);
+    EXPECT_EQ(bus.smbus(I2C_SMBUS_READ, 0x14, I2C_SMBUS_BYTE_DATA, &d), 0);
+}
+
+// One I2C_RDWR request.
+int combined(int fd, std::vector<i2c_msg> msgs)
+{
+    i2c_rdwr_ioctl_data request{msgs.data(), static_cast<__u32>(msgs.size())};
+    const int r = ::ioctl(fd, I2C_RDWR, &request);
+    return r < 0 ? -errno : r;
+}
+
+TEST_F(SimI2cDev, CombinedTransfersRunAsOneTransactionWithRepeatedStarts)
+{
+    raw_bus bus; // bound to nothing: each message names its own address
+    uint8_t address[2] = {0x00, 0x08};
+    uint8_t serial[16] = {};
+    korsa_sim_trace_clear();
+    ASSERT_EQ(combined(bus.fd(), {{0x50, 0, 2, address}, {0x50, I2C_M_RD, 16, serial}}), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(serial), 8), "40110000");
+    auto t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[0].transaction, t[1].transaction);
+    EXPECT_FALSE(t[0].repeated_start);
+    EXPECT_TRUE(t[1].repeated_start);
+    EXPECT_FALSE(t[0].smbus || t[1].smbus);
+    EXPECT_EQ(t[0].data, (std::vector<uint8_t>{0x00, 0x08}));
+
+    // Messages to different chips in one transaction.
+    uint8_t cmd = 0x14;
+    uint8_t marker = 0;
+    uint8_t sensor_reg[2] = {0x30, 0x00};
+    korsa_sim_trace_clear();
+    ASSERT_EQ(
+        combined(bus.fd(),
+                 {{0x1A, 0, 2, sensor_reg}, {0x57, 0, 1, &cmd}, {0x57, I2C_M_RD, 1, &marker}}),
+        3);
+    EXPECT_EQ(marker, 0xCC);
+    t = korsa_sim::trace();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].address, 0x1A);
+    EXPECT_EQ(t[2].address, 0x57);
+    EXPECT_EQ(t[2].transaction, t[0].transaction);
+
+    // A chip that does not answer ends the transfer there.
+    korsa_sim_trace_clear();
+    EXPECT_EQ(combined(bus.fd(), {{0x57, 0, 1, &cmd}, {0x11, I2C_M_RD, 1, &marker}}), -EREMOTEIO);
+    EXPECT_EQ(korsa_sim::trace().size(), 2u);
+
+    // The Pi's controller reads only in the last message.
+    EXPECT_EQ(combined(bus.fd(), {{0x57, I2C_M_RD, 1, &marker}, {0x57, 0, 1, &cmd}}), -EOPNOTSUPP);
+}
+
+TEST_F(SimI2cDev, CombinedTransfersRefuseWhatTheKernelRefuses)
+{
+    raw_bus bus;
+    uint8_t byte = 0;
+    i2c_rdwr_ioctl_data none{nullptr, 1};
+    EXPECT_EQ(::ioctl(bus.fd(), I2C_RDWR, &none), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(combined(bus.fd(), {}), -EINVAL);
+    EXPECT_EQ(combined(bus.fd(), std::vector<i2c_msg>(43, i2c_msg{0x57, 0, 1, &byte})), -EINVAL);
+    EXPECT_EQ(combined(bus.fd(), std::vector<i2c_msg>(42, i2c_msg{0x57, 0, 1, &byte})), 42);
+    std::vector<uint8_t> big(8193, 0);
+    EXPECT_EQ(combined(bus.fd(), {{0x57, 0, 8193, big.data()}}), -EINVAL);
+    EXPECT_EQ(combined(bus.fd(), {{0x57, I2C_M_RD, 4, reinterpret_cast<__u8*>(16)}}), -EFAULT);
+
+    // Length from the chip: the buffer must hold the largest block and say how many bytes
+    // come first; the Pi's controller then reads just those.
+    uint8_t block[34] = {1};
+    EXPECT_EQ(combined(bus.fd(), {{0x57, I2C_M_RD | I2C_M_RECV_LEN, 32, block}}), -EINVAL);
+    EXPECT_EQ(combined(bus.fd(), {{0x57, I2C_M_RECV_LEN, 34, block}}), -EINVAL);
+    korsa_sim_trace_clear();
+    EXPECT_EQ(combined(bus.fd(), {{0x57, I2C_M_RD | I2C_M_RECV_LEN, 34, block}}), 1);
+    EXPECT_EQ(korsa_sim::trace().at(0).requested, 1u);
 }
 
 TEST_F(SimI2cDev, DescriptorsAreRealAndClosedOnce)

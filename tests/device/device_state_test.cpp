@@ -5,6 +5,7 @@
 #include "fake_camera.h"
 #include "manual_clock.h"
 #include "virt_camera.h"
+#include "wait_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -244,7 +245,7 @@ TEST_F(DeviceState, LostDeviceIsReportedOnceFromTheWatcherThread)
     EXPECT_STREQ(thread_name, "korsa-devlost");
 }
 
-TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpened)
+TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpenedAndCloseKeepsIt)
 {
     std::string requested = "unset";
     hooks.open_camera = [&](const std::string& serial) {
@@ -256,8 +257,11 @@ TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpened)
     EXPECT_EQ(requested, "");
     EXPECT_EQ(ds.serial, "SN4711");
     ds.close();
-    EXPECT_EQ(ds.serial, "");
     EXPECT_FALSE(ds.is_open());
+    // The next run opens the same camera again.
+    EXPECT_EQ(ds.serial, "SN4711");
+    ASSERT_FALSE(ds.open(ds.serial));
+    EXPECT_EQ(requested, "SN4711");
 
     hooks.open_camera = [](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
         return korsa_cam::make_error_code(korsa_cam::status::camera_in_use);
@@ -265,6 +269,66 @@ TEST_F(DeviceState, OpenTakesTheSerialOfTheCameraActuallyOpened)
     device_state failing(hooks);
     EXPECT_EQ(failing.open("X"), korsa_cam::make_error_code(korsa_cam::status::camera_in_use));
     EXPECT_FALSE(failing.is_open());
+    // Not any camera the library would pick next time, but the one asked for.
+    EXPECT_EQ(failing.serial, "X");
+}
+
+// A loss report may run into the application: an element error whose bus handler sets the
+// pipeline to NULL closes this device state, on the watcher thread itself or on another
+// thread that holds a lock the report then waits for (the element's state lock).
+TEST_F(DeviceState, CloseFromInsideTheLossReportReturns)
+{
+    hooks.poll_interval = std::chrono::milliseconds(1);
+    ds = std::make_unique<device_state>(hooks);
+    test_wait::latch closed;
+    ds->device_lost_callback = [&](const std::string&) {
+        ds->close();
+        closed.set();
+    };
+    cam->reachable = false;
+    ASSERT_FALSE(ds->open("FAKE01"));
+    if (!closed.wait())
+    {
+        test_wait::deadlocked("close on the watcher thread");
+    }
+    EXPECT_FALSE(ds->is_open());
+    EXPECT_EQ(ds->serial, "FAKE01");
+    // Open again: a new watcher, and the old one is not joined by mistake.
+    cam->reachable = true;
+    ASSERT_FALSE(ds->open("FAKE01"));
+    ds->close();
+}
+
+TEST_F(DeviceState, CloseDoesNotWaitForALossReportThatWaitsForTheClosingThread)
+{
+    hooks.poll_interval = std::chrono::milliseconds(1);
+    test_wait::latch stopping;
+    hooks.watcher_stopping = [&] { stopping.set(); };
+    ds = std::make_unique<device_state>(hooks);
+
+    std::mutex state_lock; // what the element's state lock is to a real report
+    test_wait::latch reporting;
+    test_wait::latch reported;
+    ds->device_lost_callback = [&](const std::string&) {
+        reporting.set();
+        {
+            std::lock_guard wait_for_the_closer(state_lock);
+        }
+        reported.set();
+    };
+
+    std::unique_lock closer_holds(state_lock);
+    cam->reachable = false;
+    ASSERT_FALSE(ds->open("FAKE01"));
+    ASSERT_TRUE(reporting.wait());
+    test_wait::must_return("close during a loss report", [&] { ds->close(); });
+    EXPECT_TRUE(stopping.is_set());
+    EXPECT_FALSE(reported.is_set());
+    closer_holds.unlock();
+    // The report finishes on its own, after close, and only once.
+    ASSERT_TRUE(reported.wait());
+    ds.reset();
+    EXPECT_EQ(cam->reachable_calls.load(), 1);
 }
 
 TEST(DeviceStateClosed, AnswersEmptyOrBadFileDescriptor)
@@ -285,7 +349,8 @@ TEST(DeviceStateClosed, AnswersEmptyOrBadFileDescriptor)
 TEST_F(DeviceState, ShowOverlayIsAPropertyOfItsOwnAndDrawsIntoTakenFrames)
 {
     open_and_stream(2);
-    const auto& list = ds->get_property_list();
+    const auto snapshot = ds->get_property_list();
+    const auto& list = *snapshot;
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].name, "Gain");
     EXPECT_EQ(list[1].name, "ShowOverlay");

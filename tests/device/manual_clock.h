@@ -48,6 +48,19 @@ public:
         return reached;
     }
 
+    void wait(std::unique_lock<std::mutex>& camera_lock) override
+    {
+        camera_lock.unlock();
+        {
+            std::unique_lock lock(m_);
+            ++waits_;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return woken_; });
+            woken_ = false;
+        }
+        camera_lock.lock();
+    }
+
     void notify_all() override
     {
         std::lock_guard lock(m_);

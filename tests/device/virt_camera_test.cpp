@@ -5,6 +5,7 @@
 #include "manual_clock.h"
 #include "overlay.h"
 #include "virt_camera.h"
+#include "wait_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -230,6 +232,50 @@ TEST(VirtCamSteadyClock, AtPeriodZeroFramesFollowEachOtherAsBuffersComeBack)
         EXPECT_EQ(frames[i].frame_number, i);
         EXPECT_EQ(frames[i].frame_id, i + 1); // no slot dropped
     }
+}
+
+TEST(VirtCamSteadyClock, AtPeriodZeroWithEveryBufferHeldTheGeneratorWaitsForOneToComeBack)
+{
+    test_support::log_capture log;
+    auto cam = gst_korsa::create_virt_cam();
+    test_wait::latch second;
+    std::mutex m;
+    std::vector<buffer_desc> held;
+    auto callback = [&](buffer_desc d) {
+        std::lock_guard lock(m);
+        held.push_back(d); // kept: the only buffer stays out
+        if (held.size() == 2)
+        {
+            second.set();
+        }
+    };
+    ASSERT_TRUE(cam->setup_stream(vga, 2000.0, callback, -4).has_value()); // one buffer
+    ASSERT_FALSE(cam->start_streaming());
+    // The generator has delivered the only buffer and found none for the next slot.
+    ASSERT_TRUE(log.wait_for_lines_starting_with("dropped frame#=", 1));
+    buffer_desc first;
+    {
+        std::lock_guard lock(m);
+        ASSERT_EQ(held.size(), 1u);
+        first = held[0];
+    }
+    // It must not keep its lock while it waits for a buffer to come back.
+    test_wait::must_return("reenqueue_buffer", [&] { cam->reenqueue_buffer(first.buffer_id); });
+    ASSERT_TRUE(second.wait());
+    ASSERT_TRUE(log.wait_for_lines_starting_with("dropped frame#=", 2));
+    test_wait::must_return("stop_streaming", [&] { cam->stop_streaming(); });
+    std::lock_guard lock(m);
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[1].frame.frame_number, 1u);
+    // Slots without a buffer still count, each one logged: the gap in frame ids is exactly
+    // the slots reported as dropped before the second frame.
+    std::size_t dropped_before = 0;
+    for (const auto& line : log.lines_starting_with("dropped frame#="))
+    {
+        dropped_before += std::stoul(line.substr(15)) < held[1].frame.frame_id ? 1 : 0;
+    }
+    EXPECT_GE(dropped_before, 1u);
+    EXPECT_EQ(held[1].frame.frame_id - held[0].frame.frame_id - 1, dropped_before);
 }
 
 TEST(VirtCamInterface, PropertiesAreExactNamesWithUnenforcedRanges)

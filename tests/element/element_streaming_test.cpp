@@ -15,6 +15,7 @@
 
 using test_support::make_src;
 using test_support::pop_errors;
+using test_support::use_opener;
 
 namespace {
 
@@ -74,18 +75,6 @@ std::string current_caps(GstHarness* h)
 } // namespace
 
 namespace {
-
-// Rebuilds the element's device state with an opener that answers as the test says.
-void use_opener(GstElement* e, gst_korsa::device_state_hooks::opener opener)
-{
-    auto* src = GST_VELAKORSASRC(e);
-    auto callback = src->device_state.device_lost_callback;
-    src->device_state.~device_state();
-    gst_korsa::device_state_hooks hooks;
-    hooks.open_camera = std::move(opener);
-    new (&src->device_state) gst_korsa::device_state(hooks);
-    src->device_state.device_lost_callback = callback;
-}
 
 struct open_case
 {
@@ -188,11 +177,11 @@ TEST(ElementStreaming, LatencyNeedsANegotiatedRate)
     GstQuery* q = gst_query_new_latency();
     EXPECT_FALSE(gst_element_query(e, q)); // no camera open
     g_object_set(e, "serial", "virt", nullptr);
-    auto* src = GST_VELAKORSASRC(e);
-    src->fps_numerator = 0; // not negotiated
-    EXPECT_FALSE(gst_element_query(e, q));
-    src->fps_numerator = 30;
-    src->fps_denominator = 1;
+    EXPECT_FALSE(gst_element_query(e, q)); // open, but no caps negotiated yet
+    GstCaps* caps = gst_caps_from_string("video/x-bayer,format=bggr12m,width=640,height=480,"
+                                         "framerate=30/1");
+    ASSERT_TRUE(GST_BASE_SRC_GET_CLASS(e)->set_caps(GST_BASE_SRC(e), caps));
+    gst_caps_unref(caps);
     ASSERT_TRUE(gst_element_query(e, q));
     gboolean live = FALSE;
     GstClockTime min = 0, max = 0;
@@ -201,6 +190,7 @@ TEST(ElementStreaming, LatencyNeedsANegotiatedRate)
     EXPECT_EQ(min, 33333333u);
     EXPECT_EQ(max, GST_CLOCK_TIME_NONE);
     gst_query_unref(q);
+    GST_VELAKORSASRC(e)->device_state.stop_stream();
     gst_object_unref(e);
 }
 

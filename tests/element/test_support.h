@@ -2,12 +2,35 @@
 
 // Helpers for element tests: creating the element and reading what it posted.
 
+#include "gst_src_impl.h"
+
 #include <gst/gst.h>
 
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_support {
+
+// Rebuilds the element's device state with these hooks, keeping the element's own
+// device-lost report. Only while no camera is open and nothing streams.
+inline void use_hooks(GstElement* e, gst_korsa::device_state_hooks hooks)
+{
+    auto* src = GST_VELAKORSASRC(e);
+    auto callback = src->device_state.device_lost_callback;
+    src->device_state.~device_state();
+    new (&src->device_state) gst_korsa::device_state(std::move(hooks));
+    src->device_state.device_lost_callback = callback;
+}
+
+// The same with only an opener that answers as the test says.
+inline void use_opener(GstElement* e, gst_korsa::device_state_hooks::opener opener)
+{
+    gst_korsa::device_state_hooks hooks;
+    hooks.open_camera = std::move(opener);
+    use_hooks(e, std::move(hooks));
+}
 
 // A new velakorsasrc element (floating reference sunk), or nullptr.
 inline GstElement* make_src()

@@ -73,9 +73,12 @@ struct fake_element : virt_element
         std::make_shared<test_support::property_camera>();
     fake_element()
     {
-        src()->device_state.close();
-        src()->device_state.camera = cam;
-        src()->device_state.serial = "FAKE01";
+        auto camera = cam;
+        test_support::use_opener(
+            e, [camera](const std::string&) -> korsa_cam::result<korsa_cam::camera_create_info> {
+                return korsa_cam::camera_create_info{camera, "FAKE01"};
+            });
+        g_object_set(e, "serial", "FAKE01", nullptr);
     }
 };
 

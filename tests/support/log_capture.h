@@ -9,6 +9,9 @@
 #include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,6 +108,24 @@ public:
         return false;
     }
 
+    // Waits until `n` lines starting with `prefix` have been logged (from any thread); false
+    // if that does not happen within a generous bound, so a fault fails instead of hanging.
+    bool wait_for_lines_starting_with(const std::string& prefix, std::size_t n) const
+    {
+        std::unique_lock lock(sink_->records_mutex);
+        return sink_->added.wait_for(lock, std::chrono::seconds(30), [&] {
+            std::size_t found = 0;
+            for (const auto& r : sink_->records)
+            {
+                if (r.text.rfind(prefix, 0) == 0)
+                {
+                    ++found;
+                }
+            }
+            return found >= n;
+        });
+    }
+
     void clear()
     {
         std::lock_guard lock(sink_->records_mutex);
@@ -120,10 +141,12 @@ private:
             records.push_back({msg.level, std::string(msg.payload.data(), msg.payload.size()),
                                msg.source.filename != nullptr ? msg.source.filename : "",
                                msg.source.funcname != nullptr ? msg.source.funcname : ""});
+            added.notify_all();
         }
         void flush_() override {}
 
-        mutable std::mutex records_mutex; // guards records; nothing is called while held
+        mutable std::mutex records_mutex;      // guards records; nothing is called while held
+        mutable std::condition_variable added; // a record was appended
         std::vector<log_record> records;
     };
 

@@ -248,15 +248,16 @@ int board::transfer(int bus, int address, std::span<bus_message> messages, bool 
 {
     const unsigned long number = ++transactions_;
     update_plug_state();
-    slot* target = responder(bus, address);
     const int transaction_error = faults_.on_transaction(number, bus, address);
     for (std::size_t i = 0; i < messages.size(); ++i)
     {
         auto& m = messages[i];
+        const int target_address = m.address >= 0 ? m.address : address;
+        slot* target = responder(bus, target_address);
         trace_entry e;
         e.transaction = number;
         e.bus = bus;
-        e.address = address;
+        e.address = target_address;
         e.read = m.read;
         e.repeated_start = i > 0;
         e.smbus = smbus;
@@ -264,7 +265,7 @@ int board::transfer(int bus, int address, std::span<bus_message> messages, bool 
         int err = i == 0 ? transaction_error : 0;
         if (err == 0 && m.read)
         {
-            err = faults_.on_read(bus, address);
+            err = faults_.on_read(bus, target_address);
         }
         if (err == 0 && target == nullptr)
         {
@@ -282,7 +283,7 @@ int board::transfer(int bus, int address, std::span<bus_message> messages, bool 
         }
         if (m.read)
         {
-            m.delivered = faults_.read_length(bus, address, m.in.size());
+            m.delivered = faults_.read_length(bus, target_address, m.in.size());
             target->model->read(m.in.first(m.delivered));
             e.data.assign(m.in.begin(), m.in.begin() + static_cast<std::ptrdiff_t>(m.delivered));
         }

@@ -19,6 +19,7 @@ namespace korsa_sim {
 // One message of a bus transaction. Writes carry their bytes; reads get delivered bytes.
 struct bus_message
 {
+    int address = -1; // 7-bit target of this message; -1: the transaction's address
     bool read = false;
     std::span<const uint8_t> out;
     std::span<uint8_t> in;
@@ -34,8 +35,9 @@ public:
     bool bus_exists(int bus) const;
     bool address_busy(int bus, int address) const;
 
-    // One transaction (START .. STOP, messages after the first with a repeated start):
-    // 0, or the errno of the first failing message; later messages are not sent.
+    // One transaction (START .. STOP, messages after the first with a repeated start, each
+    // to its own address or to `address`): 0, or the errno of the first failing message;
+    // later messages are not sent.
     int transfer(int bus, int address, std::span<bus_message> messages, bool smbus);
 
     bool sensor_streaming();

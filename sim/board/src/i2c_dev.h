@@ -1,7 +1,8 @@
 #pragma once
 
 // The i2c-dev character device as the Pi's kernel offers it: one bound address per open
-// file, plain read and write as one transaction each, and the SMBus request.
+// file, plain read and write as one transaction each, the SMBus request (emulated by the
+// kernel on top of the controller's plain transfers) and combined transfers (I2C_RDWR).
 
 #include "board.h"
 
@@ -14,6 +15,7 @@ struct i2c_file
     int bus = 0;
     int address = 0;
     int access_mode = 0; // O_RDONLY, O_WRONLY or O_RDWR
+    bool pec = false;    // I2C_PEC: SMBus transfers carry a packet error code
     dev_t device = 0;
     ino_t inode = 0;
 };

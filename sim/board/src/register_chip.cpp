@@ -11,8 +11,13 @@ register_chip::register_chip(register_layout layout, register_presets presets)
 
 void register_chip::power_on()
 {
-    std::fill(memory_.begin(), memory_.end(), layout_.fill);
     pointer_ = 0;
+    restore_power_on_contents();
+}
+
+void register_chip::restore_power_on_contents()
+{
+    std::fill(memory_.begin(), memory_.end(), layout_.fill);
     apply_defaults();
     for (const auto& [index, value] : presets_)
     {

@@ -29,6 +29,10 @@ public:
     bool poke(unsigned index, std::span<const uint8_t> in) override;
 
 protected:
+    // Memory back to its power-on contents; the register pointer stays where it is, so a
+    // reset written in the middle of a burst lets the rest of the burst land where it was
+    // addressed.
+    void restore_power_on_contents();
     // Power-on values of the model, applied after the fill and before the presets.
     virtual void apply_defaults() {}
     // One data byte at the register pointer; the defaults are plain memory access.

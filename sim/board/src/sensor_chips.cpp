@@ -39,7 +39,7 @@ void sony_sensor::store(unsigned pointer, uint8_t value)
     // clears itself.
     if (model_ == model::imx290 && pointer == 0x3003 && (value & 0x01) != 0)
     {
-        power_on();
+        restore_power_on_contents();
         return;
     }
     register_chip::store(pointer, value);
@@ -84,7 +84,7 @@ void ar0234_sensor::store(unsigned pointer, uint8_t value)
     // Bit 0 of the reset register resets the sensor and clears itself.
     if (pointer == 0x301B && (value & 0x01) != 0)
     {
-        power_on();
+        restore_power_on_contents();
         return;
     }
     register_chip::store(pointer, value);
