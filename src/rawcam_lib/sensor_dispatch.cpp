@@ -1,6 +1,7 @@
 #include "sensor_dispatch.h"
 
 #include "eeprom_access.h"
+#include "imx290/imx290_access.h"
 #include "log.h"
 #include "pi_setup.h"
 #include "rawcam_error.h"
@@ -21,6 +22,11 @@ std::unique_ptr<sensor_impl_itf> not_built(const driver_request&)
     return nullptr;
 }
 
+std::unique_ptr<sensor_impl_itf> imx290(const driver_request& r)
+{
+    return create_imx290(r.bus, r.colour, r.pause);
+}
+
 // The one place a driver is added. The IMX390 has no monochrome variant and ignores colour.
 const std::array<driver_entry, 6>& drivers()
 {
@@ -29,7 +35,7 @@ const std::array<driver_entry, 6>& drivers()
         {"IMX296", not_built},
         {"IMX297", not_built},
         {"IMX335", not_built},
-        {"IMX290", not_built},
+        {"IMX290", imx290},
         {"AR0234", not_built},
     }};
     return table;
