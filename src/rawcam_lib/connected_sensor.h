@@ -7,8 +7,9 @@
 //
 // Both own the driver and share the board's expander. The trigger-source property reaches the
 // expander over I2C; a bus failure there comes back from the property call as its error code,
-// never as an exception. Construction of the direct wrapper around a driver with "TriggerMode"
-// selects the PicoBlade input and throws std::system_error when that bus access fails.
+// never as an exception. Construction throws std::invalid_argument for a null driver; the
+// direct wrapper around a driver with "TriggerMode" selects the PicoBlade input at
+// construction and throws std::system_error when that bus access fails.
 
 #include "chained_property_handler.h"
 #include "sensor_impl_itf.h"

@@ -54,28 +54,6 @@ protected:
     }
 };
 
-TEST_F(FpdLink, ScriptsAreAsTheBoardNeedsThem)
-{
-    const auto d = korsa_cam::fpd_link::deserializer_script();
-    const auto s = korsa_cam::fpd_link::serializer_script();
-    ASSERT_EQ(d.size(), 21u);
-    ASSERT_EQ(s.size(), 6u);
-    for (const auto& e : d)
-    {
-        EXPECT_EQ(e.unused, 0);
-    }
-    // The serializer alias is its own address shifted left by one.
-    EXPECT_EQ(d[14].reg, 0x5C);
-    EXPECT_EQ(d[14].value, ser << 1);
-    EXPECT_EQ(
-        script_writes(s),
-        (writes{
-            {0x0B, 0x19}, {0x0C, 0x19}, {0x0D, 0x70}, {0x0E, 0xC3}, {0x33, 0x01}, {0x02, 0x13}}));
-    EXPECT_EQ(d.front().reg, 0x0D);
-    EXPECT_EQ(d.back().reg, 0x6F);
-    EXPECT_EQ(d.back().value, 0x84);
-}
-
 TEST_F(FpdLink, ConnectWritesBothScriptsWithTheirPauses)
 {
     auto rec = bringup_test::trace_sleeper();
