@@ -438,6 +438,19 @@ uint8_t korsa_vc_sim_pattern_byte(uint32_t frame, uint32_t x, uint32_t y)
     return static_cast<uint8_t>(x / 2 + y + frame * 8);
 }
 
+int korsa_vc_sim_is_locked_vcsm_mapping(const void* data)
+{
+    std::lock_guard lock(st().m);
+    for (const auto& [handle, block] : st().vcsm_by_user)
+    {
+        if (block.locks > 0 && block.mem.get() == data)
+        {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 uint32_t korsa_vc_sim_frame_number(const void* frame_data)
 {
     const auto* p = static_cast<const uint8_t*>(frame_data);

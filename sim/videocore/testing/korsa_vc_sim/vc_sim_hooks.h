@@ -127,6 +127,10 @@ void korsa_vc_sim_reset_counters(void);
 uint8_t korsa_vc_sim_pattern_byte(uint32_t frame, uint32_t x, uint32_t y);
 uint32_t korsa_vc_sim_frame_number(const void* frame_data);
 
+/* 1 when data is the start of a VCSM block that is allocated and locked (mapped into the
+ * process) right now, else 0: how a test tells the receiver's own memory from a copy. */
+int korsa_vc_sim_is_locked_vcsm_mapping(const void* data);
+
 #ifdef __cplusplus
 }
 #endif
