@@ -1,6 +1,7 @@
 #include "camera_obj.h"
 
 #include "log.h"
+#include "sensor_dispatch.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -317,6 +318,19 @@ bool camera_obj::test_reachable()
 }
 
 } // namespace impl
+
+result<std::shared_ptr<impl::camera_obj>> create_camera(const setup_parameter& parameter)
+{
+    auto init = sensor::create_sensor_itf(parameter);
+    if (!init)
+    {
+        return init.error();
+    }
+    sensor::sensor_init_data& data = init.value();
+    return create_camera(
+        std::move(data.sensor),
+        device_info{std::move(data.serial), std::move(data.name), std::move(data.identifier)});
+}
 
 std::shared_ptr<impl::camera_obj> create_camera(std::unique_ptr<sensor::sensor_impl_itf> sensor,
                                                 device_info info)

@@ -110,6 +110,11 @@ int64_t payload_bytes_per_line(const img::img_type& type) noexcept;
 
 } // namespace impl
 
+// Brings up the board on the bus of the parameter (negative: the default camera bus) and
+// builds the camera around its sensor, with the serial and name from its EEPROM. Errors of the
+// detection (no board, unknown sensor, bus failures) are returned unchanged.
+result<std::shared_ptr<impl::camera_obj>> create_camera(const setup_parameter& parameter);
+
 // The hardware camera around a sensor that is ready and its identity (serial, name,
 // identifier).
 std::shared_ptr<impl::camera_obj> create_camera(std::unique_ptr<sensor::sensor_impl_itf> sensor,
