@@ -18,6 +18,8 @@ fi
 # A lock folder of the run's own, so the machine's /var/lock is never touched.
 lock_dir="$(mktemp -d)"
 trap 'rm -rf "$lock_dir"' EXIT
-KORSA_SIM_LOCK_DIR="$lock_dir" \
+# The program has the element built in; a plug-in path with the built plug-in on it would
+# register the element a second time.
+env -u GST_PLUGIN_PATH KORSA_SIM_LOCK_DIR="$lock_dir" \
     KORSA_SIM_BOARD="${KORSA_SIM_BOARD:-$root/sim/board/boards/imx290-direct.board}" \
     LD_PRELOAD="$build/sim/board/libkorsa_board_sim.so" "$program" "$seconds"
