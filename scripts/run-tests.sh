@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: once plainly
 # (followed by a 30-second soak run on the simulated board) and once under AddressSanitizer
-# + UndefinedBehaviorSanitizer; then the threaded tests a third time under ThreadSanitizer (only their targets are built for that pass); and last
-# the whole project cross-built for 32-bit ARM (armhf) with its tests under qemu-user.
+# + UndefinedBehaviorSanitizer; then the threaded tests a third time under ThreadSanitizer
+# (only their targets are built for that pass); and last the whole project cross-built for
+# 32-bit ARM (armhf) with its tests under qemu-user.
 #
 #   run-tests.sh [--no-armhf]   --no-armhf leaves out the cross pass (CI always runs it)
 set -euo pipefail
