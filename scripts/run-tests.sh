@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: once plainly
-# and once under AddressSanitizer + UndefinedBehaviorSanitizer; then the threaded tests a
-# third time under ThreadSanitizer (only their targets are built for that pass); and last
-# the whole project cross-built for 32-bit ARM (armhf) with its tests under qemu-user.
+# (followed by a 30-second soak run on the simulated board) and once under AddressSanitizer
+# + UndefinedBehaviorSanitizer; then the threaded tests a third time under ThreadSanitizer
+# (only their targets are built for that pass); and last the whole project cross-built for
+# 32-bit ARM (armhf) with its tests under qemu-user.
 #
 #   run-tests.sh [--no-armhf]   --no-armhf leaves out the cross pass (CI always runs it)
 set -euo pipefail
@@ -69,6 +70,7 @@ run_threaded_tsan() {
         return
     fi
     if ! cmake --build "$dir" -j"$(nproc)" --target device_threaded_tests element_tests \
+        camera_threaded_tests element_hardware_tests \
         >"$dir.build.log" 2>&1
     then
         grep -v -E '^\[ *[0-9]+%\]' "$dir.build.log"
@@ -97,6 +99,23 @@ run_threaded_tsan() {
 }
 
 run_suite plain "$root/build/plain"
+# Soak and leak runs of the hardware camera on the simulated board, on the plain build.
+checks=()
+run_check() {
+    local name="$1" start=$SECONDS
+    shift
+    echo "=== $name ==="
+    if "$@" 2>&1 | tee "$root/build/$name.log"; then
+        checks+=("$name: passed")
+    else
+        checks+=("$name: FAILED")
+        status=1
+    fi
+    remember_time "$name" "$start"
+}
+if [ -x "$root/build/plain/bench/soak" ]; then
+    run_check soak bash scripts/soak.sh 30 "$root/build/plain"
+fi
 # The benchmarks and the target API guard are built and checked by the plain pass already.
 # -O1 with line tables only: the sanitizers' reports keep file and line, and the pass (the
 # longest to compile) takes far less time than at -O2 with full debug information.
@@ -114,6 +133,9 @@ fi
 
 echo "=== summary ==="
 printf '%s\n' "${summaries[@]}"
+if [ ${#checks[@]} -gt 0 ]; then
+    printf '%s\n' "${checks[@]}"
+fi
 echo "--- time per pass (configure, build, tests) ---"
 printf '%s\n' "${times[@]}"
 passed=0
