@@ -456,6 +456,47 @@ TEST_F(Imx296, NonsenseRatesAndValuesStayInsideTheRegisters)
     EXPECT_EQ(written_timing().vmax, 0xFFFFFu);
 }
 
+// The IMX297 runs the same arithmetic with its own line length: the same nonsense stays
+// defined there, and the extreme sizes reach the registers saturated, not wrapped.
+TEST_F(Imx297, NonsenseRatesSizesAndValuesStayInsideTheRegisters)
+{
+    initialise();
+    ASSERT_FALSE(set("ExposureTime", 1000)); // 68 lines: the frame is what the rate asks
+    struct rate_case
+    {
+        double fps;
+        uint32_t vmax;
+    };
+    const rate_case rates[] = {
+        // -0.0 divides into minus infinity: no lines from the rate, the shortest frame.
+        {0.0, 0xFFFFF}, {-0.0, 570}, {-60.0, 570}, {nan, 570}, {inf, 570}, {-inf, 570},
+    };
+    for (const auto& r : rates)
+    {
+        ASSERT_TRUE(sensor_->setup_format(full(), r.fps));
+        EXPECT_EQ(written_timing().vmax, r.vmax) << "fps " << r.fps;
+    }
+    ASSERT_TRUE(sensor_->setup_format(full(), 60));
+    const auto before = sensor_writes().size();
+    EXPECT_EQ(set("ExposureTime", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(set("Gain", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(set("BlackLevel", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(sensor_writes().size(), before); // refused before any register is touched
+    EXPECT_EQ(sensor_->get_property("BlackLevel").value().dbl, 60.0);
+
+    ASSERT_TRUE(sensor_->setup_format(rgap(INT32_MIN, INT32_MAX), 60));
+    auto w = sensor_writes();
+    EXPECT_EQ(last_value(w, 0x3314, 2), 0u);
+    EXPECT_EQ(last_value(w, 0x3316, 2), 0xFFFFu);
+    EXPECT_EQ(written_timing().vmax, 0xFFFFFu);
+    EXPECT_EQ(sensor_->get_available_fps_list(rgap(0, INT32_MAX)).size(), 2u);
+    ASSERT_TRUE(sensor_->setup_format(rgap(INT32_MAX, INT32_MIN), 0.0));
+    w = sensor_writes();
+    EXPECT_EQ(last_value(w, 0x3314, 2), 0xFFFFu);
+    EXPECT_EQ(last_value(w, 0x3316, 2), 0u);
+    EXPECT_EQ(written_timing().vmax, 0xFFFFFu); // 0 fps asks for the longest frame
+}
+
 TEST_F(Imx296, RawRegisterAccessAndBusErrors)
 {
     const uint8_t data[] = {0x11, 0x22};

@@ -399,6 +399,11 @@ TEST_F(Imx335, NonsenseRatesAndValuesStayInsideTheRegisters)
     EXPECT_EQ(last_value(sensor_writes(), 0x30E8, 2), 20u);
     ASSERT_FALSE(set("BlackLevel", -7));
     EXPECT_EQ(last_value(sensor_writes(), 0x3302, 2), 0u);
+    const auto before = sensor_writes().size();
+    EXPECT_EQ(set("ExposureTime", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(set("Gain", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(set("BlackLevel", nan), std::errc::argument_out_of_domain);
+    EXPECT_EQ(sensor_writes().size(), before); // refused before any register is touched
 
     // Offsets and sizes nowhere on the sensor: every window register saturates, nothing
     // wraps around.
@@ -416,6 +421,21 @@ TEST_F(Imx335, NonsenseRatesAndValuesStayInsideTheRegisters)
     EXPECT_EQ(w.height, 0xFFFFu);
     EXPECT_EQ(w.v_size, 0xFFFFu);
     EXPECT_EQ(written_timing().vmax, 0xFFFFFu);
+    // The extremes of the size fields, both ways round, at both vertical directions.
+    for (int reverse_y : {0, 1})
+    {
+        ASSERT_FALSE(set_int("ReverseY", reverse_y));
+        ASSERT_TRUE(sensor_->setup_format(rgap(INT32_MAX, INT32_MIN), 0.0));
+        w = written_window();
+        EXPECT_EQ(w.h_size, 0xFFFFu) << reverse_y;
+        EXPECT_EQ(w.height, 0u) << reverse_y;
+        EXPECT_EQ(written_timing().vmax, 0xFFFFFu) << reverse_y; // 0 fps: the longest frame
+        ASSERT_TRUE(sensor_->setup_format(rgap(INT32_MIN, INT32_MAX), -inf));
+        w = written_window();
+        EXPECT_EQ(w.h_size, 0u) << reverse_y;
+        EXPECT_EQ(w.v_size, 0xFFFFu) << reverse_y;
+    }
+    EXPECT_EQ(sensor_->get_available_fps_list(rgap(0, INT32_MAX)).size(), 2u);
 }
 
 TEST_F(Imx335, RawRegisterAccessBusErrorsAndCreation)
