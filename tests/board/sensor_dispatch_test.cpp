@@ -580,6 +580,7 @@ const sony_board sony_boards[] = {
     {"imx296-fpdlink.board", img::fcc::RGAP, {1440, 1080}, 0, true, 2, false},
     {"imx297-direct.board", img::fcc::Y10P, {720, 540}, 0xA1, true, 1, false},
     {"imx297-fpdlink.board", img::fcc::Y10P, {720, 540}, 0, true, 2, false},
+    {"imx297-colour-direct.board", img::fcc::RGAP, {720, 540}, 0xA1, true, 1, false},
     {"imx335-direct.board", img::fcc::RGAP, {2592, 1944}, 0xD5, false, 2, true},
     {"imx335-fpdlink.board", img::fcc::RGAP, {2592, 1944}, 0, false, 2, false},
 };
