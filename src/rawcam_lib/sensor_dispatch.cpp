@@ -2,6 +2,8 @@
 
 #include "eeprom_access.h"
 #include "imx290/imx290_access.h"
+#include "imx296/imx296_access.h"
+#include "imx335/imx335_access.h"
 #include "log.h"
 #include "pi_setup.h"
 #include "rawcam_error.h"
@@ -27,14 +29,29 @@ std::unique_ptr<sensor_impl_itf> imx290(const driver_request& r)
     return create_imx290(r.bus, r.colour, r.pause);
 }
 
+std::unique_ptr<sensor_impl_itf> imx296(const driver_request& r)
+{
+    return create_imx296(r.bus, r.colour, r.pause);
+}
+
+std::unique_ptr<sensor_impl_itf> imx297(const driver_request& r)
+{
+    return create_imx297(r.bus, r.colour, r.pause);
+}
+
+std::unique_ptr<sensor_impl_itf> imx335(const driver_request& r)
+{
+    return create_imx335(r.bus, r.colour, r.pause);
+}
+
 // The one place a driver is added. The IMX390 has no monochrome variant and ignores colour.
 const std::array<driver_entry, 6>& drivers()
 {
     static const std::array<driver_entry, 6> table = {{
         {"IMX390", not_built},
-        {"IMX296", not_built},
-        {"IMX297", not_built},
-        {"IMX335", not_built},
+        {"IMX296", imx296},
+        {"IMX297", imx297},
+        {"IMX335", imx335},
         {"IMX290", imx290},
         {"AR0234", not_built},
     }};

@@ -599,6 +599,27 @@ TEST_F(SimChips, SonySensorsStreamOnlyOutOfStandbyWithTheirStartRegister)
     }
 }
 
+// In external trigger mode the IMX296 and IMX297 wait for a trigger pulse, and none comes in
+// the simulation: no frames, until the mode is switched off again.
+TEST_F(SimChips, Imx296InTriggerModeDeliversNothing)
+{
+    for (const char* type : {"imx296", "imx297"})
+    {
+        SCOPED_TRACE(type);
+        text_board board(std::string("[chip:s]\ntype=") + type + "\nbus=10\n");
+        ASSERT_TRUE(board.ok());
+        raw_bus bus;
+        ASSERT_EQ(bus.bind(0x1A), 0);
+        ASSERT_EQ(bus.put({0x30, 0x00, 0x00}), 0);
+        ASSERT_EQ(bus.put({0x30, 0x0A, 0x00}), 0);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 1);
+        ASSERT_EQ(bus.put({0x30, 0x0B, 0x01}), 0);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
+        ASSERT_EQ(bus.put({0x30, 0x0B, 0x00}), 0);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 1);
+    }
+}
+
 // The simulated receiver finds the streaming query by name, without linking to this library.
 TEST_F(SimChips, StreamingQueryIsFoundByName)
 {

@@ -563,6 +563,126 @@ TEST_F(Detection, Imx290BoardsGetTheImx290DriverWithTheirFilter)
     }
 }
 
+// What detection gives on each shipped IMX296, IMX297 and IMX335 board.
+struct sony_board
+{
+    const char* file;
+    img::fourcc fourcc;
+    img::dim largest;
+    int clock_reg35;    // Si5356A register 0x35 for the model's input clock; 0 on FPD-Link
+    bool trigger;       // the driver has "TriggerMode", so the wrapper adds "TriggerSource"
+    uint32_t lanes;     // as the connection hands them to the receiver
+    bool term_override; // likewise
+};
+
+const sony_board sony_boards[] = {
+    {"imx296-direct.board", img::fcc::RGAP, {1440, 1080}, 0xA1, true, 1, false},
+    {"imx296-fpdlink.board", img::fcc::RGAP, {1440, 1080}, 0, true, 2, false},
+    {"imx297-direct.board", img::fcc::Y10P, {720, 540}, 0xA1, true, 1, false},
+    {"imx297-fpdlink.board", img::fcc::Y10P, {720, 540}, 0, true, 2, false},
+    {"imx297-colour-direct.board", img::fcc::RGAP, {720, 540}, 0xA1, true, 1, false},
+    {"imx335-direct.board", img::fcc::RGAP, {2592, 1944}, 0xD5, false, 2, true},
+    {"imx335-fpdlink.board", img::fcc::RGAP, {2592, 1944}, 0, false, 2, false},
+};
+
+// The board expander's trigger-source selector (pin 6): set is the PicoBlade input. The
+// IMX296/IMX297 boards carry a TCA6408 (output register 1), the IMX335 boards a TCA7408
+// (output register 5).
+int trigger_selector()
+{
+    const int tca6408 = korsa_sim::reg(10, 0x20, 0x01);
+    const int out = tca6408 >= 0 ? tca6408 : korsa_sim::reg(10, 0x43, 0x05);
+    return out < 0 ? -1 : (out >> 6) & 1;
+}
+
+TEST_F(Detection, Imx296Imx297AndImx335BoardsGetTheirDriversAndTriggerSourceWhereTheyTrigger)
+{
+    for (const auto& b : sony_boards)
+    {
+        SCOPED_TRACE(b.file);
+        const auto f = facts_of(shipped_board(b.file));
+        ASSERT_EQ(korsa_sim_load_board(shipped_board(b.file).c_str()), 0);
+        auto r = create_sensor_itf({}, rec.get());
+        ASSERT_TRUE(r) << r.error().message();
+        EXPECT_EQ(r.value().serial, f.serial);
+        EXPECT_EQ(r.value().name, f.name);
+        auto& sensor = *r.value().sensor;
+
+        const auto formats = sensor.get_available_format_list();
+        ASSERT_EQ(formats.size(), 1u);
+        EXPECT_EQ(formats[0].type, b.fourcc);
+        EXPECT_EQ(formats[0].dim_max, b.largest);
+        if (b.clock_reg35 != 0)
+        {
+            EXPECT_EQ(korsa_sim::reg(10, 0x70, 0x35), b.clock_reg35);
+        }
+
+        const auto list = sensor.get_property_list();
+        const auto count = [&](const std::string& name) {
+            return std::count_if(list.begin(), list.end(),
+                                 [&](const korsa_cam::property_desc& d) { return d.name == name; });
+        };
+        EXPECT_EQ(count("TriggerMode"), b.trigger ? 1 : 0);
+        EXPECT_EQ(count("TriggerSource"), b.trigger ? 1 : 0);
+        // Only the IMX335 reads out mirrored.
+        EXPECT_EQ(count("ReverseX"), b.trigger ? 0 : 1);
+        EXPECT_EQ(count("ReverseY"), b.trigger ? 0 : 1);
+        EXPECT_EQ(count("Gain"), 1);
+        EXPECT_EQ(count("BlackLevel"), 1);
+        if (b.trigger)
+        {
+            ASSERT_EQ(list[0].name, "TriggerSource");
+            std::vector<std::string> entries(list[0].menu_entries.begin(),
+                                             list[0].menu_entries.end());
+            if (f.fpd_link)
+            {
+                // Left on the back channel; index 1 switches to the PicoBlade input.
+                EXPECT_EQ(entries, (std::vector<std::string>{"FPD-Link", "PicoBlade"}));
+                EXPECT_EQ(trigger_selector(), 0);
+                EXPECT_EQ(sensor.get_property("TriggerSource").value().as_int(), 0);
+                EXPECT_FALSE(
+                    sensor.set_property("TriggerSource", korsa_cam::prop_values::from_int(1)));
+                EXPECT_EQ(trigger_selector(), 1);
+                EXPECT_EQ(sensor.get_property("TriggerSource").value().as_int(), 1);
+            }
+            else
+            {
+                EXPECT_EQ(entries, (std::vector<std::string>{"PicoBlade"}));
+                EXPECT_EQ(trigger_selector(), 1);
+                log_capture quiet;
+                EXPECT_EQ(sensor.set_property("TriggerSource", korsa_cam::prop_values::from_int(1)),
+                          make_error_code(status::invalid_property_value));
+            }
+        }
+        else
+        {
+            // No trigger input: the selector stays on the back channel as set up.
+            EXPECT_EQ(trigger_selector(), 0);
+        }
+
+        // The real driver behind the wrapper: the chip streams after start and stops again.
+        const auto csi = sensor.setup_format(img::make_img_type(b.fourcc, b.largest), 30.0);
+        ASSERT_TRUE(csi) << csi.error().message();
+        EXPECT_EQ(csi.value().width, b.largest.cx);
+        EXPECT_EQ(csi.value().height, static_cast<uint32_t>(b.largest.cy));
+        EXPECT_EQ(csi.value().data_lanes, b.lanes);
+        EXPECT_EQ(csi.value().term_override, b.term_override);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
+        ASSERT_FALSE(sensor.start_stream());
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 1);
+        if (b.trigger)
+        {
+            // Waiting for a trigger pulse, which nothing sends here.
+            ASSERT_FALSE(sensor.set_property("TriggerMode", korsa_cam::prop_values::from_int(1)));
+            EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
+            ASSERT_FALSE(sensor.set_property("TriggerMode", korsa_cam::prop_values::from_int(0)));
+            EXPECT_EQ(korsa_sim_sensor_streaming(), 1);
+        }
+        ASSERT_FALSE(sensor.stop_stream());
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
+    }
+}
+
 TEST_F(Detection, ShippedBoardsThroughTheRealTable)
 {
     for (const auto& path : shipped_boards())
@@ -582,7 +702,10 @@ TEST_F(Detection, ShippedBoardsThroughTheRealTable)
         }
         else
         {
-            EXPECT_NE(model, "IMX290");
+            for (const char* built : {"IMX290", "IMX296", "IMX297", "IMX335"})
+            {
+                EXPECT_NE(model, built);
+            }
             EXPECT_EQ(r.error(), make_error_code(status::unknown_sensor_type));
         }
     }

@@ -8,16 +8,20 @@
 #include "test_support.h"
 
 #include "korsa_sim/board_sim.h"
+#include "korsa_sim/board_sim.hpp"
 #include "korsa_vc_sim/vc_sim_hooks.h"
+#include "vela_prop.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -55,12 +59,131 @@ const char* const imx290_caps =
     "video/x-bayer, format=(string)rggb12m, width=(int)[ 368, 1920, 16 ], height=(int)[ 304, 1080, "
     "4 ], framerate=(fraction)[ 1/1, 208/1 ]";
 
+// IMX296 (10-bit, one format, colour): 80x20 to 1440x1080 in steps of 16x4; the rate is
+// 74.25 MHz over 1100 clocks a line and height + 30 lines.
+const char* const imx296_caps =
+    "video/x-bayer, format=(string)rggb10m, width=(int)1440, height=(int)1080, "
+    "framerate=(fraction)[ 1/1, 60/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)1280, height=(int)720, "
+    "framerate=(fraction)[ 1/1, 90/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)960, height=(int)720, "
+    "framerate=(fraction)[ 1/1, 90/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)720, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 132/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)640, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 132/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)576, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 132/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)544, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 132/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)352, height=(int)288, "
+    "framerate=(fraction)[ 1/1, 212/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)320, height=(int)240, "
+    "framerate=(fraction)[ 1/1, 250/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)128, height=(int)96, "
+    "framerate=(fraction)[ 1/1, 535/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)80, height=(int)20, "
+    "framerate=(fraction)[ 1/1, 1350/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)[ 80, 1440, 16 ], "
+    "height=(int)[ 20, 1080, 4 ], framerate=(fraction)[ 1/1, 1350/1 ]";
+
+// IMX297: 80x20 to 720x540 (not a standard size, so it comes first on its own); 1070 clocks
+// a line. The monochrome boards offer the same sizes and rates as GRAY10m.
+const char* const imx297_mono_caps =
+    "video/x-raw, format=(string)GRAY10m, width=(int)720, height=(int)540, "
+    "framerate=(fraction)[ 1/1, 121/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)720, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)640, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)576, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)544, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)352, height=(int)288, "
+    "framerate=(fraction)[ 1/1, 218/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)320, height=(int)240, "
+    "framerate=(fraction)[ 1/1, 257/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)128, height=(int)96, "
+    "framerate=(fraction)[ 1/1, 550/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)80, height=(int)20, "
+    "framerate=(fraction)[ 1/1, 1387/1 ]; "
+    "video/x-raw, format=(string)GRAY10m, width=(int)[ 80, 720, 16 ], "
+    "height=(int)[ 20, 540, 4 ], framerate=(fraction)[ 1/1, 1387/1 ]";
+const char* const imx297_colour_caps =
+    "video/x-bayer, format=(string)rggb10m, width=(int)720, height=(int)540, "
+    "framerate=(fraction)[ 1/1, 121/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)720, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)640, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)576, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)544, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 136/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)352, height=(int)288, "
+    "framerate=(fraction)[ 1/1, 218/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)320, height=(int)240, "
+    "framerate=(fraction)[ 1/1, 257/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)128, height=(int)96, "
+    "framerate=(fraction)[ 1/1, 550/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)80, height=(int)20, "
+    "framerate=(fraction)[ 1/1, 1387/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)[ 80, 720, 16 ], "
+    "height=(int)[ 20, 540, 4 ], framerate=(fraction)[ 1/1, 1387/1 ]";
+
+// IMX335 (10-bit Bayer): 320x372 to 2592x1944 in steps of 16x4; the rate is 74.25 MHz over
+// 1100 clocks a line and height + 48 lines.
+const char* const imx335_caps =
+    "video/x-bayer, format=(string)rggb10m, width=(int)2592, height=(int)1944, "
+    "framerate=(fraction)[ 1/1, 33/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)2560, height=(int)1440, "
+    "framerate=(fraction)[ 1/1, 45/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)2048, height=(int)1536, "
+    "framerate=(fraction)[ 1/1, 42/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)1920, height=(int)1200, "
+    "framerate=(fraction)[ 1/1, 54/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)1920, height=(int)1080, "
+    "framerate=(fraction)[ 1/1, 59/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)1440, height=(int)1080, "
+    "framerate=(fraction)[ 1/1, 59/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)1280, height=(int)720, "
+    "framerate=(fraction)[ 1/1, 87/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)960, height=(int)720, "
+    "framerate=(fraction)[ 1/1, 87/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)720, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 127/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)640, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 127/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)576, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 127/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)544, height=(int)480, "
+    "framerate=(fraction)[ 1/1, 127/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)320, height=(int)372, "
+    "framerate=(fraction)[ 1/1, 160/1 ]; "
+    "video/x-bayer, format=(string)rggb10m, width=(int)[ 320, 2592, 16 ], "
+    "height=(int)[ 372, 1944, 4 ], framerate=(fraction)[ 1/1, 160/1 ]";
+
 // clang-format off
 const board_row boards[] = {
     {"imx290-direct.board", imx290_caps,
      "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1"},
     {"imx290-fpdlink.board", imx290_caps,
      "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1"},
+    {"imx296-direct.board", imx296_caps,
+     "video/x-bayer,format=rggb10m,width=1440,height=1080,framerate=60/1"},
+    {"imx296-fpdlink.board", imx296_caps,
+     "video/x-bayer,format=rggb10m,width=1440,height=1080,framerate=60/1"},
+    {"imx297-direct.board", imx297_mono_caps,
+     "video/x-raw,format=GRAY10m,width=720,height=540,framerate=121/1"},
+    {"imx297-fpdlink.board", imx297_mono_caps,
+     "video/x-raw,format=GRAY10m,width=720,height=540,framerate=121/1"},
+    {"imx297-colour-direct.board", imx297_colour_caps,
+     "video/x-bayer,format=rggb10m,width=720,height=540,framerate=121/1"},
+    {"imx335-direct.board", imx335_caps,
+     "video/x-bayer,format=rggb10m,width=2592,height=1944,framerate=33/1"},
+    {"imx335-fpdlink.board", imx335_caps,
+     "video/x-bayer,format=rggb10m,width=2592,height=1944,framerate=33/1"},
 };
 // clang-format on
 
@@ -285,5 +408,160 @@ TEST_P(HardwareCamera, UnpluggedBoardEndsTheStreamWithTwoErrors)
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, HardwareCamera, ::testing::ValuesIn(boards), row_name);
+
+// The sensor's own properties as an application sees them through VelaProp on the streaming
+// element: one row per board. "TriggerSource" is there exactly where the sensor has
+// "TriggerMode", with the menu of the board's connection.
+struct property_row
+{
+    const char* board;
+    // Every property listed, in order (the debug register properties are hidden unless
+    // VELA_ENABLE_DEBUG_PROPERTIES is set, and left out of the comparison).
+    std::vector<std::string> names;
+    // The entries of "TriggerSource"; empty where there is none.
+    std::vector<std::string> trigger_sources;
+};
+
+const std::vector<std::string> trigger_sensor_names = {
+    "TriggerSource",    "ExposureTime", "OffsetX", "OffsetY",
+    "OffsetAutoCenter", "TriggerMode",  "Gain",    "BlackLevel"};
+const std::vector<std::string> imx335_names = {
+    "ExposureTime", "OffsetX",  "OffsetY", "OffsetAutoCenter",
+    "ReverseX",     "ReverseY", "Gain",    "BlackLevel"};
+const std::vector<std::string> direct_trigger = {"PicoBlade"};
+const std::vector<std::string> fpd_link_trigger = {"FPD-Link", "PicoBlade"};
+
+const property_row property_rows[] = {
+    {"imx296-direct.board", trigger_sensor_names, direct_trigger},
+    {"imx296-fpdlink.board", trigger_sensor_names, fpd_link_trigger},
+    {"imx297-direct.board", trigger_sensor_names, direct_trigger},
+    {"imx297-fpdlink.board", trigger_sensor_names, fpd_link_trigger},
+    {"imx297-colour-direct.board", trigger_sensor_names, direct_trigger},
+    {"imx335-direct.board", imx335_names, {}},
+    {"imx335-fpdlink.board", imx335_names, {}},
+};
+
+std::string property_row_name(const ::testing::TestParamInfo<property_row>& info)
+{
+    return row_name({board_row{info.param.board, nullptr, nullptr}, info.index});
+}
+
+std::vector<std::string> strings_of(GSList* list)
+{
+    std::vector<std::string> out;
+    for (GSList* l = list; l != nullptr; l = l->next)
+    {
+        out.emplace_back(static_cast<const char*>(l->data));
+    }
+    g_slist_free_full(list, g_free);
+    return out;
+}
+
+gboolean set_menu(GstElement* e, const char* name, const char* entry)
+{
+    GValue v = G_VALUE_INIT;
+    g_value_init(&v, G_TYPE_STRING);
+    g_value_set_string(&v, entry);
+    const gboolean ok = vela_prop_set_vela_property(VELA_PROP(e), name, &v);
+    g_value_unset(&v);
+    return ok;
+}
+
+gboolean set_boolean(GstElement* e, const char* name, bool on)
+{
+    GValue v = G_VALUE_INIT;
+    g_value_init(&v, G_TYPE_BOOLEAN);
+    g_value_set_boolean(&v, on ? TRUE : FALSE);
+    const gboolean ok = vela_prop_set_vela_property(VELA_PROP(e), name, &v);
+    g_value_unset(&v);
+    return ok;
+}
+
+// One register of the sensor chip (0x1A on every board of these rows, also behind the
+// serializer).
+int sensor_reg(unsigned reg)
+{
+    return korsa_sim::reg(10, 0x1A, reg);
+}
+
+class HardwareCameraProperties : public ::testing::TestWithParam<property_row>
+{
+protected:
+    void SetUp() override
+    {
+        const std::string path = std::string(KORSA_BOARD_DIR) + "/" + GetParam().board;
+        ASSERT_EQ(korsa_sim_load_board(path.c_str()), 0) << path;
+        std::lock_guard lock(korsa_cam::g_cam_holder_mtx_);
+        korsa_cam::g_static_camera_keep_alive.camera.reset();
+        korsa_cam::g_static_camera_keep_alive.serial.clear();
+    }
+    void TearDown() override
+    {
+        if (pipeline_ != nullptr)
+        {
+            gst_element_set_state(pipeline_, GST_STATE_NULL);
+            gst_object_unref(pipeline_);
+        }
+    }
+
+    GstElement* pipeline_ = nullptr;
+    handoff_counter counter_;
+};
+
+TEST_P(HardwareCameraProperties, SensorPropertiesAreThereWhileStreaming)
+{
+    g_autoptr(GError) error = nullptr;
+    pipeline_ = gst_parse_launch(
+        "velakorsasrc name=src ! fakesink name=sink signal-handoffs=true sync=false", &error);
+    ASSERT_NE(pipeline_, nullptr) << (error != nullptr ? error->message : "");
+    gst_object_ref_sink(pipeline_);
+    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
+    g_signal_connect(sink, "handoff", G_CALLBACK(handoff_counter::on_handoff), &counter_);
+    g_autoptr(GstElement) src = gst_bin_get_by_name(GST_BIN(pipeline_), "src");
+    ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    ASSERT_TRUE(counter_.wait_for(2));
+
+    auto names = strings_of(vela_prop_get_vela_property_names(VELA_PROP(src)));
+    names.erase(
+        std::remove_if(names.begin(), names.end(),
+                       [](const std::string& n) { return n.rfind("SensorRegister", 0) == 0; }),
+        names.end());
+    EXPECT_EQ(names, GetParam().names);
+    EXPECT_EQ(strings_of(vela_prop_get_vela_menu_entries(VELA_PROP(src), "TriggerSource")),
+              GetParam().trigger_sources);
+
+    if (!GetParam().trigger_sources.empty())
+    {
+        EXPECT_EQ(strings_of(vela_prop_get_vela_menu_entries(VELA_PROP(src), "TriggerMode")),
+                  (std::vector<std::string>{"Off", "On"}));
+        // External trigger: the sensor waits for a pulse nothing sends; back to free running
+        // it delivers again.
+        ASSERT_TRUE(set_menu(src, "TriggerMode", "On"));
+        EXPECT_EQ(sensor_reg(0x300B), 1);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 0);
+        ASSERT_TRUE(set_menu(src, "TriggerMode", "Off"));
+        EXPECT_EQ(sensor_reg(0x300B), 0);
+        EXPECT_EQ(korsa_sim_sensor_streaming(), 1);
+        int before = 0;
+        {
+            std::lock_guard lock(counter_.mutex);
+            before = counter_.buffers;
+        }
+        EXPECT_TRUE(counter_.wait_for(before + 2));
+    }
+    else
+    {
+        // Mounted upside down: an upright picture has the hardware vertical flip set, and
+        // "ReverseY" clears it.
+        EXPECT_EQ(sensor_reg(0x304F), 1);
+        ASSERT_TRUE(set_boolean(src, "ReverseY", true));
+        EXPECT_EQ(sensor_reg(0x304F), 0);
+        ASSERT_TRUE(set_boolean(src, "ReverseY", false));
+        EXPECT_EQ(sensor_reg(0x304F), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, HardwareCameraProperties, ::testing::ValuesIn(property_rows),
+                         property_row_name);
 
 } // namespace

@@ -54,7 +54,9 @@ bool sony_sensor::streaming() const
         return (at(0x3000) & 0x01) == 0 && (at(0x3002) & 0x01) == 0;
     case model::imx296:
     case model::imx297:
-        return (at(0x3000) & 0x01) == 0 && (at(0x300A) & 0x01) == 0;
+        // In external trigger mode (0x300B) the sensor exposes a frame only on a trigger
+        // pulse; nothing pulses in the simulation, so no frames come.
+        return (at(0x3000) & 0x01) == 0 && (at(0x300A) & 0x01) == 0 && (at(0x300B) & 0x01) == 0;
     case model::imx390:
         return (at(0x0000) & 0x01) == 0;
     }
