@@ -8,6 +8,12 @@
 #include <utility>
 
 #include <interface/mmal/util/mmal_util_params.h>
+// mmal_port_pause is exported by the core library but declared only in this header, which
+// the SDK installs under its internal "core" folder. It is included by that installed path
+// (needing interface/mmal on the include path for its own includes) rather than declared
+// here, so the compiler checks our call against the SDK's own declaration. Nothing else of
+// the header is used.
+#include <interface/mmal/core/mmal_port_private.h>
 
 namespace mmal {
 

@@ -274,14 +274,14 @@ MMAL_BUFFER_HEADER_T* mmal_queue_get(MMAL_QUEUE_T* queue)
     return queue == nullptr ? nullptr : take_front_locked(queue);
 }
 
-MMAL_BUFFER_HEADER_T* mmal_queue_timedwait(MMAL_QUEUE_T* queue, unsigned int timeout_ms)
+MMAL_BUFFER_HEADER_T* mmal_queue_timedwait(MMAL_QUEUE_T* queue, VCOS_UNSIGNED timeout)
 {
     std::unique_lock lock(st().m);
     if (queue == nullptr)
     {
         return nullptr;
     }
-    st().cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+    st().cv.wait_for(lock, std::chrono::milliseconds(timeout),
                      [queue] { return !queue->items.empty(); });
     return take_front_locked(queue);
 }
@@ -325,6 +325,7 @@ MMAL_POOL_T* mmal_pool_create_with_allocator(unsigned int headers, uint32_t payl
     auto pool = std::make_unique<sim_pool>();
     pool->headers.resize(headers);
     pool->privs.resize(headers);
+    pool->types.resize(headers);
     pool->context = allocator_context;
     pool->free_fn = allocator_free;
     // The allocator runs without the layer's lock: it usually allocates shared memory here.
@@ -333,6 +334,7 @@ MMAL_POOL_T* mmal_pool_create_with_allocator(unsigned int headers, uint32_t payl
         MMAL_BUFFER_HEADER_T& h = pool->headers[i];
         std::memset(&h, 0, sizeof h);
         h.priv = &pool->privs[i];
+        h.type = &pool->types[i];
         h.priv->pool = pool.get();
         h.pts = MMAL_TIME_UNKNOWN;
         h.dts = MMAL_TIME_UNKNOWN;

@@ -3,6 +3,7 @@
 
 #include "sim_state.h"
 
+#include <interface/mmal/core/mmal_port_private.h>
 #include <interface/mmal/util/mmal_util_params.h>
 
 #include <dlfcn.h>

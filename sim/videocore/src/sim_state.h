@@ -60,6 +60,8 @@ struct sim_pool
     std::vector<MMAL_BUFFER_HEADER_T> headers;
     std::vector<MMAL_BUFFER_HEADER_T*> header_ptrs;
     std::vector<MMAL_BUFFER_HEADER_PRIVATE_T> privs;
+    // Every header points at its own type-specific record, as MMAL's own pools do.
+    std::vector<MMAL_BUFFER_HEADER_TYPE_SPECIFIC_T> types;
     void* context = nullptr;
     mmal_pool_allocator_free_t free_fn = nullptr;
 };

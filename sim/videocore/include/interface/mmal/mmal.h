@@ -3,7 +3,9 @@
 #define KORSA_SIM_MMAL_H
 
 #include "mmal_buffer.h"
+#include "mmal_common.h"
 #include "mmal_component.h"
+#include "mmal_events.h"
 #include "mmal_format.h"
 #include "mmal_parameters.h"
 #include "mmal_pool.h"

@@ -18,9 +18,23 @@ extern "C" {
 #define MMAL_BUFFER_HEADER_FLAG_CONFIG (1u << 5)
 #define MMAL_BUFFER_HEADER_FLAG_ENCRYPTED (1u << 6)
 #define MMAL_BUFFER_HEADER_FLAG_CODECSIDEINFO (1u << 7)
-#define MMAL_BUFFER_HEADER_FLAG_SNAPSHOT (1u << 8)
+#define MMAL_BUFFER_HEADER_FLAGS_SNAPSHOT (1u << 8)
 #define MMAL_BUFFER_HEADER_FLAG_CORRUPTED (1u << 9)
 #define MMAL_BUFFER_HEADER_FLAG_TRANSMISSION_FAILED (1u << 10)
+
+/* Type-specific information of a buffer, reached through the header's type member. */
+typedef struct
+{
+    uint32_t planes;
+    uint32_t offset[4];
+    uint32_t pitch[4];
+    uint32_t flags;
+} MMAL_BUFFER_HEADER_VIDEO_SPECIFIC_T;
+
+typedef union
+{
+    MMAL_BUFFER_HEADER_VIDEO_SPECIFIC_T video;
+} MMAL_BUFFER_HEADER_TYPE_SPECIFIC_T;
 
 typedef struct MMAL_BUFFER_HEADER_PRIVATE_T MMAL_BUFFER_HEADER_PRIVATE_T;
 
@@ -36,7 +50,7 @@ typedef struct MMAL_BUFFER_HEADER_T
     uint32_t flags;
     int64_t pts;
     int64_t dts;
-    void* type;
+    MMAL_BUFFER_HEADER_TYPE_SPECIFIC_T* type;
     void* user_data;
 } MMAL_BUFFER_HEADER_T;
 

@@ -50,7 +50,6 @@ typedef void (*MMAL_PORT_BH_CB_T)(MMAL_PORT_T* port, MMAL_BUFFER_HEADER_T* buffe
 MMAL_STATUS_T mmal_port_format_commit(MMAL_PORT_T* port);
 MMAL_STATUS_T mmal_port_enable(MMAL_PORT_T* port, MMAL_PORT_BH_CB_T cb);
 MMAL_STATUS_T mmal_port_disable(MMAL_PORT_T* port);
-MMAL_STATUS_T mmal_port_pause(MMAL_PORT_T* port, MMAL_BOOL_T pause);
 MMAL_STATUS_T mmal_port_send_buffer(MMAL_PORT_T* port, MMAL_BUFFER_HEADER_T* buffer);
 MMAL_STATUS_T mmal_port_parameter_set(MMAL_PORT_T* port,
                                       const struct MMAL_PARAMETER_HEADER_T* param);

@@ -2,7 +2,7 @@
 #ifndef KORSA_SIM_MMAL_TYPES_H
 #define KORSA_SIM_MMAL_TYPES_H
 
-#include <stdint.h>
+#include "mmal_common.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -29,14 +29,7 @@ typedef enum
     MMAL_STATUS_MAX = 0x7FFFFFFF
 } MMAL_STATUS_T;
 
-typedef int32_t MMAL_BOOL_T;
-#define MMAL_FALSE 0
-#define MMAL_TRUE 1
-
 typedef uint32_t MMAL_FOURCC_T;
-#define MMAL_FOURCC(a, b, c, d)                                                                    \
-    ((uint32_t)(uint8_t)(a) | ((uint32_t)(uint8_t)(b) << 8) | ((uint32_t)(uint8_t)(c) << 16) |     \
-     ((uint32_t)(uint8_t)(d) << 24))
 
 typedef struct
 {
@@ -51,8 +44,6 @@ typedef struct
     int32_t width;
     int32_t height;
 } MMAL_RECT_T;
-
-#define MMAL_TIME_UNKNOWN (INT64_C(1) << 63)
 
 #ifdef __cplusplus
 }

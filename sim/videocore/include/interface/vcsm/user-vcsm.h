@@ -12,6 +12,7 @@ typedef enum
     VCSM_CACHE_TYPE_HOST,
     VCSM_CACHE_TYPE_VC,
     VCSM_CACHE_TYPE_HOST_AND_VC,
+    VCSM_CACHE_TYPE_PINNED = 0x80,
 } VCSM_CACHE_TYPE_T;
 
 int vcsm_init(void);

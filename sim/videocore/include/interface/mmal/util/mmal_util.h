@@ -2,7 +2,7 @@
 #ifndef KORSA_SIM_MMAL_UTIL_H
 #define KORSA_SIM_MMAL_UTIL_H
 
-#include "../mmal.h"
+#include "interface/mmal/mmal.h"
 
 #ifdef __cplusplus
 extern "C" {

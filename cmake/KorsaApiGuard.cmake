@@ -1,0 +1,125 @@
+# Keeps the code to the library API of the target, Raspberry Pi OS Bullseye (GLib 2.66,
+# GStreamer 1.18), while it is built against newer libraries here: a call that the target's
+# libraries lack fails the build instead of failing on the Pi.
+#
+#   KORSA_API_GUARD   ON by default; OFF builds without the guards
+#
+# GLib has its own version macros. GStreamer has none, so every GStreamer function, type
+# and enumeration value that its introspection data (the .gir files the development
+# packages install) marks as newer than 1.18 is poisoned in a generated header, which every
+# user of the GStreamer targets includes first. Macros newer than 1.18 are not caught.
+
+option(KORSA_API_GUARD "Fail the build on GLib/GStreamer API newer than the target's" ON)
+set(KORSA_TARGET_GLIB_VERSION 2.66)
+set(KORSA_TARGET_GST_VERSION 1.18)
+
+if(KORSA_API_GUARD)
+    string(REPLACE "." "_" _korsa_glib_v "${KORSA_TARGET_GLIB_VERSION}")
+    add_compile_definitions(GLIB_VERSION_MIN_REQUIRED=GLIB_VERSION_${_korsa_glib_v}
+                            GLIB_VERSION_MAX_ALLOWED=GLIB_VERSION_${_korsa_glib_v})
+endif()
+
+# Collects into out every C name in one .gir file that is newer than the target version:
+# elements carrying a newer version="..." and everything inside a newer class, record,
+# interface, enumeration or bitfield.
+function(_korsa_gir_newer_names out gir_file)
+    file(READ "${gir_file}" text)
+    string(REPLACE ";" "," text "${text}")
+    string(REGEX MATCHALL "<[a-z:-]+[^<>]* version=\"[0-9.]+\"[^<>]*>" tags "${text}")
+    set(names "")
+    foreach(tag IN LISTS tags)
+        string(REGEX MATCH " version=\"([0-9]+)\\.([0-9]+)" _ "${tag}")
+        set(major ${CMAKE_MATCH_1})
+        set(minor ${CMAKE_MATCH_2})
+        if(NOT major EQUAL 1 OR minor LESS_EQUAL 18)
+            continue()
+        endif()
+        if(tag MATCHES " c:(identifier|type)=\"([A-Za-z_][A-Za-z0-9_]*)\"")
+            list(APPEND names ${CMAKE_MATCH_2})
+        endif()
+        if(tag MATCHES "^<(class|record|interface|enumeration|bitfield) ")
+            set(element ${CMAKE_MATCH_1})
+            string(FIND "${text}" "${tag}" start)
+            string(SUBSTRING "${text}" ${start} -1 rest)
+            string(FIND "${rest}" "</${element}>" end)
+            if(end GREATER 0)
+                string(SUBSTRING "${rest}" 0 ${end} body)
+                string(REGEX MATCHALL " c:identifier=\"[A-Za-z_][A-Za-z0-9_]*\"" ids "${body}")
+                foreach(id IN LISTS ids)
+                    string(REGEX REPLACE ".*=\"(.*)\"" "\\1" id "${id}")
+                    list(APPEND names ${id})
+                endforeach()
+            endif()
+        endif()
+    endforeach()
+    set(${out} ${names} PARENT_SCOPE)
+endfunction()
+
+# Adds the guard to an imported GStreamer target (from pkg_check_modules). with_check: the
+# target is the check library's, whose headers are included before the poison as well.
+function(korsa_guard_gstreamer_api target)
+    cmake_parse_arguments(arg "WITH_CHECK" "" "" ${ARGN})
+    if(NOT KORSA_API_GUARD)
+        return()
+    endif()
+    set(header ${CMAKE_BINARY_DIR}/generated/korsa_gst_api_guard.h)
+    get_property(generated GLOBAL PROPERTY KORSA_GST_API_GUARD_GENERATED)
+    if(NOT generated)
+        _korsa_generate_gst_guard(${header})
+        set_property(GLOBAL PROPERTY KORSA_GST_API_GUARD_GENERATED TRUE)
+    endif()
+    if(arg_WITH_CHECK)
+        set_property(TARGET ${target} APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS
+                     KORSA_GST_API_GUARD_CHECK)
+    endif()
+    set_property(TARGET ${target} APPEND PROPERTY INTERFACE_COMPILE_OPTIONS
+                 "SHELL:-include ${header}")
+endfunction()
+
+function(_korsa_generate_gst_guard header)
+    pkg_get_variable(girdir gstreamer-1.0 girdir)
+    execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --modversion gstreamer-1.0
+                    OUTPUT_VARIABLE gst_version OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(names "")
+    if(gst_version VERSION_GREATER_EQUAL 1.19)
+        foreach(gir Gst-1.0 GstBase-1.0 GstVideo-1.0 GstCheck-1.0)
+            set(file ${girdir}/${gir}.gir)
+            if(NOT EXISTS ${file})
+                message(FATAL_ERROR "GStreamer API guard: ${file} is missing (it comes with "
+                                    "the GStreamer development packages); "
+                                    "-DKORSA_API_GUARD=OFF builds without the guard")
+            endif()
+            _korsa_gir_newer_names(found ${file})
+            list(APPEND names ${found})
+            set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                         ${file})
+        endforeach()
+        list(REMOVE_DUPLICATES names)
+        list(SORT names)
+    endif()
+    list(LENGTH names count)
+    set(body "")
+    foreach(name IN LISTS names)
+        string(APPEND body "#if !defined(${name})\n#pragma GCC poison ${name}\n#endif\n")
+    endforeach()
+    file(WRITE ${header}.tmp
+"/* Generated by cmake/KorsaApiGuard.cmake: GStreamer ${gst_version} API newer than \
+${KORSA_TARGET_GST_VERSION} (${count} names). Included first into every user of GStreamer. */
+#ifndef KORSA_GST_API_GUARD_H
+#define KORSA_GST_API_GUARD_H
+/* Everything GStreamer declares comes before the poison; only later uses are errors. */
+#include <gst/gst.h>
+#include <gst/base/base.h>
+#include <gst/video/video.h>
+#ifdef KORSA_GST_API_GUARD_CHECK
+/* Not gstcheck.h: its fail() macro would break the C++ stream headers included later. */
+#include <gst/check/gstharness.h>
+#include <gst/check/gsttestclock.h>
+#endif
+${body}#endif
+")
+    file(COPY_FILE ${header}.tmp ${header} ONLY_IF_DIFFERENT)
+    file(REMOVE ${header}.tmp)
+    message(STATUS "GStreamer API guard: ${count} names newer than ${KORSA_TARGET_GST_VERSION} "
+                   "(GStreamer ${gst_version})")
+endfunction()
