@@ -23,6 +23,7 @@ packages=(
   gstreamer1.0-plugins-bad
   libglib2.0-dev libspdlog-dev libfmt-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  gobject-introspection libgirepository1.0-dev python3-gi gir1.2-gstreamer-1.0
   i2c-tools
 )
 

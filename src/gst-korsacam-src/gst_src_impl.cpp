@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 GST_DEBUG_CATEGORY(gst_velakorsasrc_debug);
 #define GST_CAT_DEFAULT gst_velakorsasrc_debug
@@ -28,6 +29,7 @@ enum
     PROP_SENSOR_DEBUG_VALUE = 6,
     PROP_SHOW_OVERLAY = 7,
     PROP_TYPE = 8,
+    PROP_CAMERA_PROPERTIES = 9,
 };
 
 GstPushSrcClass* parent_class = nullptr;
@@ -115,7 +117,7 @@ void gst_velakorsasrc_set_property(GObject* object, guint property_id, const GVa
             GST_WARNING_OBJECT(self, "Failed to change serial, because state != GST_STATE_NULL");
             break;
         }
-        std::lock_guard lock(self->mtx);
+        gst_korsa::element_lock lock(self);
         const char* text = g_value_get_string(value);
         const std::string serial = text != nullptr ? text : "";
         GST_DEBUG_OBJECT(self, "Setting serial to = '%s'", serial.c_str());
@@ -168,6 +170,24 @@ void gst_velakorsasrc_set_property(GObject* object, guint property_id, const GVa
     case PROP_SHOW_OVERLAY:
         self->device_state.show_overlay = g_value_get_boolean(value) != FALSE;
         break;
+    case PROP_CAMERA_PROPERTIES:
+    {
+        gst_korsa::element_lock lock(self);
+        const char* text = g_value_get_string(value);
+        self->camera_props.text = text != nullptr ? text : "";
+        // With a camera open the entries apply at once; otherwise at the next open, and
+        // only the spelling can be checked now.
+        auto problems =
+            self->device_state.is_open()
+                ? gst_korsa::apply_camera_properties(self->device_state, self->camera_props.text)
+                : gst_korsa::check_camera_properties(self->camera_props.text);
+        for (auto& p : problems)
+        {
+            self->camera_props.pending.push_back(std::move(p));
+        }
+        self->camera_props.notify_pending = self->device_state.is_open();
+        break;
+    }
     case PROP_TYPE:
     {
         const char* text = g_value_get_string(value);
@@ -219,6 +239,20 @@ void gst_velakorsasrc_get_property(GObject* object, guint property_id, GValue* v
     case PROP_TYPE:
         g_value_set_string(value, gst_korsa::get_static_vela_device_connnection_type());
         break;
+    case PROP_CAMERA_PROPERTIES:
+    {
+        std::lock_guard lock(self->mtx);
+        if (self->device_state.is_open())
+        {
+            g_value_set_string(value,
+                               gst_korsa::describe_camera_properties(self->device_state).c_str());
+        }
+        else
+        {
+            g_value_set_string(value, self->camera_props.text.c_str());
+        }
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, property_id, pspec);
         break;
@@ -232,6 +266,7 @@ void gst_velakorsasrc_finalize(GObject* object)
         std::lock_guard lock(self->mtx);
         gst_korsa::close_camera(self);
     }
+    self->camera_props.~camera_property_settings();
     self->device_state.~device_state();
     self->mtx.~mutex();
     self->stops.~atomic();
@@ -283,6 +318,16 @@ void install_properties(GObjectClass* gobject_class)
         gobject_class, PROP_SHOW_OVERLAY,
         g_param_spec_boolean("show-overlay", "Show overlay", "Enable/Disable frameinfo overlay.",
                              g_show_overlay_default ? TRUE : FALSE, rw_construct));
+    g_object_class_install_property(
+        gobject_class, PROP_CAMERA_PROPERTIES,
+        g_param_spec_string(
+            "camera-properties", "Camera properties",
+            "Camera properties as a structure, applied in the order written whenever the camera "
+            "opens, and at once while it is open; e.g. "
+            "camera-properties=\"props,ExposureTime=10000.0,Gain=6.0,TriggerMode=On,"
+            "OffsetAutoCenter=false\". Menus take an entry or an index, buttons true. Reading "
+            "gives the current value of every camera property.",
+            nullptr, static_cast<GParamFlags>(rw | GST_PARAM_MUTABLE_PLAYING)));
 }
 
 void gst_velakorsasrc_class_init(gpointer klass, gpointer /*class_data*/)
@@ -322,6 +367,7 @@ void gst_velakorsasrc_init(GTypeInstance* instance, gpointer /*g_class*/)
     new (&self->device_state) gst_korsa::device_state();
     new (&self->mtx) std::mutex();
     new (&self->stops) std::atomic<uint32_t>(0);
+    new (&self->camera_props) gst_korsa::camera_property_settings();
     auto weak = std::make_shared<element_weak_ref>(GST_ELEMENT(self));
     self->device_state.device_lost_callback = [weak](const std::string& serial) {
         g_autoptr(GstElement) element = weak->get();
@@ -429,6 +475,12 @@ std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial)
         return ec;
     }
 
+    for (auto& p : apply_camera_properties(self->device_state, self->camera_props.text))
+    {
+        self->camera_props.pending.push_back(std::move(p));
+    }
+    self->camera_props.notify_pending = true;
+
     if (self->device_state.get_available_stream_types().empty())
     {
         GST_ERROR_OBJECT(self, "Device did not provide ANY valid caps. Refusing playback.");
@@ -491,8 +543,47 @@ bool ensure_open(GstVelaKorsaSrc* self)
 
 device_state* get_open_device_instance(GstVelaKorsaSrc* self)
 {
-    std::lock_guard lock(self->mtx);
+    element_lock lock(self);
     return ensure_open(self) ? &self->device_state : nullptr;
+}
+
+void post_pending_warnings(GstVelaKorsaSrc* self)
+{
+    std::vector<camera_property_problem> problems;
+    bool notify = false;
+    {
+        std::lock_guard lock(self->mtx);
+        if (self->camera_props.pending.empty() && !self->camera_props.notify_pending)
+        {
+            return;
+        }
+        g_autoptr(GstBus) bus = gst_element_get_bus(GST_ELEMENT(self));
+        if (bus == nullptr)
+        {
+            return; // nobody to tell yet; the next step with a bus tells
+        }
+        problems.swap(self->camera_props.pending);
+        notify = std::exchange(self->camera_props.notify_pending, false);
+    }
+    if (notify)
+    {
+        g_object_notify(G_OBJECT(self), "camera-properties");
+    }
+    for (const auto& p : problems)
+    {
+        if (p.name.empty())
+        {
+            GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS,
+                                ("camera-properties not applied: %s", p.reason.c_str()), (nullptr));
+        }
+        else
+        {
+            GST_ELEMENT_WARNING(
+                self, RESOURCE, SETTINGS,
+                ("Camera property '%s' not applied: %s", p.name.c_str(), p.reason.c_str()),
+                (nullptr));
+        }
+    }
 }
 
 } // namespace gst_korsa

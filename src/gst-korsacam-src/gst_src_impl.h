@@ -2,6 +2,7 @@
 
 // The velakorsasrc element: a live push source for the camera boards.
 
+#include "camera_properties.h"
 #include "device_state_impl.h"
 
 #include <gst/base/gstpushsrc.h>
@@ -42,6 +43,9 @@ struct GstVelaKorsaSrc
     int32_t sensor_debug_addr;
 
     GstCaps* caps; // caps of the open camera, or nullptr
+
+    // "camera-properties": applied on every open; under mtx (placed in instance init).
+    gst_korsa::camera_property_settings camera_props;
 };
 
 struct GstVelaKorsaSrcClass
@@ -73,6 +77,31 @@ std::error_code open_camera(GstVelaKorsaSrc* self, const std::string& serial);
 std::error_code build_cached_caps(GstVelaKorsaSrc* self);
 void close_camera(GstVelaKorsaSrc* self);
 bool ensure_open(GstVelaKorsaSrc* self);
+
+// Posts the warnings left in camera_props.pending and notifies "camera-properties" when the
+// camera's state changed (takes the element mutex briefly; call it without holding it, as
+// handlers may read properties). Both wait while the element has no bus yet, for example
+// while a launch line is still being parsed.
+void post_pending_warnings(GstVelaKorsaSrc* self);
+
+// The element mutex for a step that may open the camera: released first on leaving, then the
+// warnings the step left are posted, so nothing is posted with the mutex held.
+class element_lock
+{
+public:
+    explicit element_lock(GstVelaKorsaSrc* self) : self_(self), lock_(self->mtx) {}
+    ~element_lock()
+    {
+        lock_.unlock();
+        post_pending_warnings(self_);
+    }
+    element_lock(const element_lock&) = delete;
+    element_lock& operator=(const element_lock&) = delete;
+
+private:
+    GstVelaKorsaSrc* self_;
+    std::unique_lock<std::mutex> lock_;
+};
 
 // Installs the element, base source and push source virtual functions.
 void install_streaming_overrides(GstVelaKorsaSrcClass* klass);

@@ -47,12 +47,15 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
 
     if (transition == GST_STATE_CHANGE_NULL_TO_READY)
     {
-        std::lock_guard lock(self->mtx);
+        element_lock lock(self);
         GST_DEBUG_OBJECT(self, "State change: NULL -> READY");
         if (!ensure_open(self))
         {
             return GST_STATE_CHANGE_FAILURE;
         }
+        // The run starts with the camera's state as it now is; tell watchers of
+        // "camera-properties" (the camera may have opened long before, during parsing).
+        self->camera_props.notify_pending = true;
     }
 
     gst_element_set_locked_state(element, TRUE);
@@ -84,7 +87,7 @@ GstStateChangeReturn change_state(GstElement* element, GstStateChange transition
 gboolean start(GstBaseSrc* base)
 {
     GstVelaKorsaSrc* self = as_src(base);
-    std::lock_guard lock(self->mtx);
+    element_lock lock(self);
     return ensure_open(self) ? TRUE : FALSE;
 }
 
@@ -199,7 +202,7 @@ void get_times(GstBaseSrc* base, GstBuffer* buffer, GstClockTime* start_time,
 GstCaps* get_caps(GstBaseSrc* base, GstCaps* /*filter*/)
 {
     GstVelaKorsaSrc* self = as_src(base);
-    std::lock_guard lock(self->mtx);
+    element_lock lock(self);
     if (!ensure_open(self) || self->caps == nullptr)
     {
         return nullptr;

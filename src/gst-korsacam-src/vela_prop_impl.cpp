@@ -38,10 +38,10 @@ device_state* open_instance(VelaProp* self)
     return get_open_device_instance(GST_VELAKORSASRC(self));
 }
 
-// The first descriptor with exactly this name; nullptr for none (or a NULL name). It points
-// into `list`, which the caller holds for as long as it uses the descriptor: a close on
-// another thread lets go of the device state's copy, not of this one.
-const korsa_cam::property_desc* find_desc(const device_state::property_list& list, const char* name)
+} // namespace
+
+const korsa_cam::property_desc* find_property(const device_state::property_list& list,
+                                              const char* name)
 {
     if (name == nullptr)
     {
@@ -56,6 +56,17 @@ const korsa_cam::property_desc* find_desc(const device_state::property_list& lis
     }
     return nullptr;
 }
+
+bool is_user_visible(const korsa_cam::property_desc& desc, bool debug_enabled)
+{
+    if ((desc.flags & korsa_cam::property_flag_hidden) != 0)
+    {
+        return false;
+    }
+    return (desc.flags & korsa_cam::property_flag_debug) == 0 || debug_enabled;
+}
+
+namespace {
 
 void set_string(GValue* out, const std::string& text)
 {
@@ -104,11 +115,7 @@ GSList* gst_vela_src_get_property_names(VelaProp* self)
     const auto list = ds->get_property_list();
     for (const auto& desc : *list)
     {
-        if ((desc.flags & korsa_cam::property_flag_hidden) != 0)
-        {
-            continue;
-        }
-        if ((desc.flags & korsa_cam::property_flag_debug) != 0 && !ds->debug_properties_enabled)
+        if (!is_user_visible(desc, ds->debug_properties_enabled))
         {
             continue;
         }
@@ -125,7 +132,7 @@ gchar* gst_vela_src_get_property_type(VelaProp* self, const gchar* name)
         return nullptr;
     }
     const auto list = ds->get_property_list();
-    const auto* desc = find_desc(list, name);
+    const auto* desc = find_property(list, name);
     if (desc == nullptr)
     {
         return nullptr;
@@ -145,7 +152,7 @@ gboolean gst_vela_src_get_vela_property(VelaProp* self, const gchar* name, GValu
         return FALSE;
     }
     const auto list = ds->get_property_list();
-    const auto* desc = find_desc(list, name);
+    const auto* desc = find_property(list, name);
     if (desc == nullptr)
     {
         GST_CAT_DEBUG(GST_CAT_DEFAULT, "no property with name: '%s'",
@@ -258,7 +265,7 @@ GSList* gst_vela_src_get_menu_entries(VelaProp* self, const gchar* name)
         return nullptr;
     }
     const auto list = ds->get_property_list();
-    const auto* desc = find_desc(list, name);
+    const auto* desc = find_property(list, name);
     if (desc == nullptr || desc->type != korsa_cam::property_type::menu)
     {
         return nullptr;
@@ -303,43 +310,34 @@ bool menu_index(const korsa_cam::property_desc& desc, const GValue* value, int& 
     return false;
 }
 
-gboolean gst_vela_src_set_vela_property(VelaProp* self, const gchar* name, const GValue* value)
-{
-    device_state* ds = open_instance(self);
-    if (ds == nullptr)
-    {
-        return FALSE;
-    }
-    const auto list = ds->get_property_list();
-    const auto* desc = find_desc(list, name);
-    if (desc == nullptr)
-    {
-        return FALSE;
-    }
+} // namespace
 
+std::error_code write_property_value(device_state& ds, const korsa_cam::property_desc& desc,
+                                     const GValue* value)
+{
     // The value must hold the property's type; anything else would make GLib read a field
     // that is not there.
     korsa_cam::prop_values cell;
-    switch (desc->type)
+    switch (desc.type)
     {
     case korsa_cam::property_type::boolean:
         if (value == nullptr || !G_VALUE_HOLDS_BOOLEAN(value))
         {
-            return FALSE;
+            return std::make_error_code(std::errc::invalid_argument);
         }
         cell = korsa_cam::prop_values::from_int64(g_value_get_boolean(value));
         break;
     case korsa_cam::property_type::integer:
         if (value == nullptr || !G_VALUE_HOLDS_INT(value))
         {
-            return FALSE;
+            return std::make_error_code(std::errc::invalid_argument);
         }
         cell = korsa_cam::prop_values::from_int64(g_value_get_int(value));
         break;
     case korsa_cam::property_type::real:
         if (value == nullptr || !G_VALUE_HOLDS_DOUBLE(value))
         {
-            return FALSE;
+            return std::make_error_code(std::errc::invalid_argument);
         }
         cell = korsa_cam::prop_values::from_double(g_value_get_double(value));
         break;
@@ -349,17 +347,36 @@ gboolean gst_vela_src_set_vela_property(VelaProp* self, const gchar* name, const
     case korsa_cam::property_type::menu:
     {
         int index = 0;
-        if (!menu_index(*desc, value, index))
+        if (!menu_index(desc, value, index))
         {
-            return FALSE;
+            return std::make_error_code(std::errc::invalid_argument);
         }
         cell = korsa_cam::prop_values::from_int64(index);
         break;
     }
     default:
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    return ds.set_property(desc.name, cell);
+}
+
+namespace {
+
+gboolean gst_vela_src_set_vela_property(VelaProp* self, const gchar* name, const GValue* value)
+{
+    device_state* ds = open_instance(self);
+    if (ds == nullptr)
+    {
         return FALSE;
     }
-    return ds->set_property(desc->name, cell) ? FALSE : TRUE;
+    const auto list = ds->get_property_list();
+    const auto* desc = find_property(list, name);
+    if (desc == nullptr)
+    {
+        return FALSE;
+    }
+
+    return write_property_value(*ds, *desc, value) ? FALSE : TRUE;
 }
 
 GSList* get_velaprop_device_serials(VelaProp* self)

@@ -24,6 +24,13 @@ incdir=$(printf '%s\n' $cflags | sed -n 's/^-I\(.*velaprop\)$/\1/p' | head -n1)
 test -f "$incdir/vela_prop.h" || { echo "FAIL: cflags $cflags do not lead to the header"; exit 1; }
 case "$libs" in *"-lvelaprop"*) ;; *) echo "FAIL: libs $libs"; exit 1;; esac
 
+# Introspection data, where the build made it: the .gir below share/, the typelib below lib.
+if [ -f "$BUILD_DIR/vela-prop/VelaProp-1.0.typelib" ]; then
+    test -f "$prefix/share/gir-1.0/VelaProp-1.0.gir" || { echo "FAIL: no .gir installed"; exit 1; }
+    test -f "$prefix/$libdir/girepository-1.0/VelaProp-1.0.typelib" ||
+        { echo "FAIL: no typelib installed"; exit 1; }
+fi
+
 PLUGIN_DIR="$(dirname "$plugin")"
 source "$(dirname "$0")/gst_env.sh"
 gst_tool gst-inspect-1.0 velakorsasrc >"$WORK_DIR/inspect.out" 2>&1

@@ -123,4 +123,21 @@ fpd_serializer_chip::fpd_serializer_chip(register_presets presets)
     power_on();
 }
 
+void fpd_serializer_chip::store(unsigned pointer, uint8_t value)
+{
+    constexpr unsigned reset_register = 0x01;
+    constexpr uint8_t register_reset = 0x02;
+    if (pointer != reset_register)
+    {
+        register_chip::store(pointer, value);
+        return;
+    }
+    if ((value & register_reset) != 0)
+    {
+        power_on();
+    }
+    // The reset bits clear themselves; the others of the register are kept.
+    at(reset_register) = static_cast<uint8_t>(value & ~0x07U);
+}
+
 } // namespace korsa_sim

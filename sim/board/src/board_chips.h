@@ -76,11 +76,16 @@ protected:
     void store(unsigned pointer, uint8_t value) override;
 };
 
-// FPD-Link serializer: plain 8-bit registers (lane count in 0x02, clock in 0x06/0x07).
+// FPD-Link serializer: 8-bit registers (lane count in 0x02, clock in 0x06/0x07). Writing bit 1
+// of the reset register 0x01 resets the chip with its registers to the power-on state; the
+// reset bits read back as 0, so whatever was written before the reset is gone.
 class fpd_serializer_chip : public register_chip
 {
 public:
     explicit fpd_serializer_chip(register_presets presets);
+
+protected:
+    void store(unsigned pointer, uint8_t value) override;
 };
 
 } // namespace korsa_sim
