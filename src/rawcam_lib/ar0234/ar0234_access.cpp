@@ -7,11 +7,13 @@
 #include "common/saturating_cast.h"
 #include "log.h"
 #include "property_ranges.h"
+#include "sensor_connection.h"
 #include "standard_properties.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <exception>
 
 namespace korsa_cam::sensor {
 namespace {
@@ -48,6 +50,7 @@ constexpr int64_t window_margin = 8;
 constexpr int max_used_lane_rate = 900'000'000;
 constexpr int lane_rate_per_step = 18'000'000;
 constexpr int pixel_clock_per_step = 1'800'000; // 9 MHz x M / 5
+constexpr int max_sensor_lanes = 4;
 
 // Frame timing: the line is 612 pixel clocks unless stretched; the frame length register has
 // 16 bits and the frame at least 20 lines more than the image.
@@ -308,6 +311,23 @@ std::error_code ar0234_sensor::sensor_register_write(uint32_t address,
 std::error_code ar0234_sensor::sensor_register_read(uint32_t address, std::span<uint8_t>& data)
 {
     return i2c().read16_block(static_cast<uint16_t>(address & 0xFFFF), data);
+}
+
+std::unique_ptr<sensor_impl_itf>
+create_ar0234(int bus, bool, const connection_constraints& constraints, linux_helper::sleeper pause)
+{
+    try
+    {
+        // The sensor has four lanes; a link carrying more is driven with four.
+        const int lanes = std::min(constraints.max_lanes(), max_sensor_lanes);
+        const int bandwidth = constraints.max_lane_bandwidth(lanes);
+        return std::make_unique<ar0234_sensor>(bus, lanes, bandwidth, std::move(pause));
+    }
+    catch (const std::exception& e)
+    {
+        KLOG_ERROR("create_ar0234: {}", e.what());
+        return {};
+    }
 }
 
 } // namespace korsa_cam::sensor

@@ -5,7 +5,7 @@
 // pixel clock of 1.8 MHz per PLL step, as many steps as the lane bit rate allows (at most
 // 900 Mbit/s per lane is used).
 //
-//     auto sensor = create_ar0234(10, true, connection);   // empty when the bus cannot be opened
+//     auto sensor = create_ar0234(10, true, *connection);  // empty when the bus cannot be opened
 //     sensor->set_property("TriggerMode", prop_values::from_int(1)); // applied at start_stream
 //     auto csi = sensor->setup_format(img::make_img_type(img::fcc::GRAP, {1920, 1200}), 30.0);
 //     sensor->start_stream();
@@ -30,6 +30,10 @@
 #include "sleeper.h"
 
 #include <memory>
+
+namespace korsa_cam {
+class connection_constraints;
+}
 
 namespace korsa_cam::sensor {
 
@@ -93,5 +97,13 @@ private:
     uint16_t gain_code_ = 13;
     int strobe_ = 0;
 };
+
+// Drives as many lanes as the link carries, at most four, at the link's bit rate for that
+// many lanes. colour is accepted for the common creation signature: every AR0234 board is a
+// colour board. The constraints are only read during the call. Empty when construction fails
+// (bus missing, address refused); never throws.
+std::unique_ptr<sensor_impl_itf> create_ar0234(int bus, bool colour,
+                                               const connection_constraints& constraints,
+                                               linux_helper::sleeper pause = {});
 
 } // namespace korsa_cam::sensor
