@@ -6,11 +6,13 @@
 #include "ar0234/ar0234_registers.h"
 #include "ar0234/ar0234_scripts.h"
 #include "ar0234/ar0234_sequencer.h"
+#include "sensor_connection.h"
 #include "sensor_test_support.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -81,6 +83,26 @@ const std::vector<reg_value>& documented_after_sequencer()
     return v;
 }
 
+// Link limits as a connection reports them, remembering the lane counts it was asked about.
+class link_limits final : public korsa_cam::connection_constraints
+{
+public:
+    link_limits(int lanes, std::function<int(int)> bandwidth)
+        : lanes_(lanes), bandwidth_(std::move(bandwidth))
+    {}
+    int max_lanes() const override { return lanes_; }
+    int max_lane_bandwidth(int lanes) const override
+    {
+        asked.push_back(lanes);
+        return bandwidth_(lanes);
+    }
+    mutable std::vector<int> asked;
+
+private:
+    int lanes_;
+    std::function<int(int)> bandwidth_;
+};
+
 class Ar0234 : public ::testing::Test
 {
 protected:
@@ -96,6 +118,19 @@ protected:
     std::unique_ptr<ar0234_sensor> make(int lanes, int bandwidth)
     {
         return std::make_unique<ar0234_sensor>(bus, lanes, bandwidth, pauses_.get());
+    }
+
+    // Through the creation function, as detection creates the driver.
+    std::unique_ptr<ar0234_sensor> create(const korsa_cam::connection_constraints& link)
+    {
+        auto created = korsa_cam::sensor::create_ar0234(bus, true, link, pauses_.get());
+        auto* driver = dynamic_cast<ar0234_sensor*>(created.get());
+        if (driver == nullptr)
+        {
+            return nullptr;
+        }
+        created.release();
+        return std::unique_ptr<ar0234_sensor>(driver);
     }
 
     void initialise()
@@ -165,7 +200,10 @@ TEST_F(Ar0234, PllLanesAndRatesFollowTheLink)
 {
     test_support::log_capture log;
     // Direct: 2 lanes at 1.6 Gbit/s, of which 900 Mbit/s are used.
-    auto direct = make(2, 1'600'000'000);
+    link_limits direct_link{2, [](int) { return 1'600'000'000; }};
+    auto direct = create(direct_link);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct_link.asked, (std::vector<int>{2}));
     EXPECT_EQ(direct->pll_multiplier(), 50);
     EXPECT_EQ(direct->pixel_clock(), 90'000'000);
     EXPECT_EQ(direct->get_connection_config().num_output_lanes, 2);
@@ -173,13 +211,38 @@ TEST_F(Ar0234, PllLanesAndRatesFollowTheLink)
     EXPECT_EQ(direct->get_available_fps_list(grbg(1920, 1200)), (std::vector<double>{1.0, 60.0}));
     EXPECT_EQ(log.lines(),
               (strings{"PLL Multiplier = 50, CSI lanes = 900 Mbps x 2", "Pixel Clock = 90000000"}));
-    // FPD-Link: 4 lanes at 800 Mbit/s.
-    auto fpd = make(4, 800'000'000);
+    // FPD-Link: 4 lanes, which the link carries at 800 Mbit/s each.
+    link_limits fpd_link{4, [](int lanes) { return lanes <= 2 ? 1'600'000'000 : 800'000'000; }};
+    auto fpd = create(fpd_link);
+    ASSERT_TRUE(fpd);
+    EXPECT_EQ(fpd_link.asked, (std::vector<int>{4}));
     EXPECT_EQ(fpd->pll_multiplier(), 44);
     EXPECT_EQ(fpd->pixel_clock(), 79'200'000);
+    EXPECT_EQ(fpd->get_connection_config().num_output_lanes, 4);
     EXPECT_EQ(fpd->get_available_fps_list(grbg(1920, 1200)), (std::vector<double>{1.0, 105.0}));
     EXPECT_EQ(fpd->get_available_fps_list(grbg(256, 128)), (std::vector<double>{1.0, 845.0}));
     EXPECT_TRUE(log.has(spdlog::level::debug, "PLL Multiplier = 44, CSI lanes = 800 Mbps x 4"));
+    EXPECT_TRUE(log.has(spdlog::level::debug, "Pixel Clock = 79200000"));
+    // A link with eight lanes is driven with the sensor's four, at the rate for four.
+    link_limits wide_link{8, [](int lanes) { return lanes == 4 ? 800'000'000 : 1; }};
+    auto wide = create(wide_link);
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide_link.asked, (std::vector<int>{4}));
+    EXPECT_EQ(wide->get_connection_config().num_output_lanes, 4);
+    EXPECT_EQ(wide->pll_multiplier(), 44);
+    // The colour argument changes nothing: there is only the colour sensor.
+    auto mono = korsa_cam::sensor::create_ar0234(bus, false, fpd_link, pauses_.get());
+    ASSERT_TRUE(mono);
+    ASSERT_EQ(mono->get_available_format_list().size(), 1u);
+    EXPECT_EQ(mono->get_available_format_list()[0].type, img::fcc::GRAP);
+    // A bus that does not exist gives no driver rather than an exception.
+    {
+        test_support::log_capture quiet;
+        std::unique_ptr<korsa_cam::sensor::sensor_impl_itf> missing;
+        EXPECT_NO_THROW(missing = korsa_cam::sensor::create_ar0234(77, true, fpd_link));
+        EXPECT_FALSE(missing);
+    }
+
     // A fast four-lane link raises the slowest rate: 4 x 90 MHz.
     auto fast = make(4, 1'600'000'000);
     EXPECT_EQ(fast->get_available_fps_list(grbg(1920, 1200)), (std::vector<double>{2.0, 120.0}));
