@@ -399,6 +399,17 @@ TEST_F(Ar0234, InitOnFpdLinkAndOtherLaneCounts)
     ASSERT_TRUE(make(1, 1'600'000'000)->setup_format(grbg(1920, 1200), 30));
     EXPECT_EQ(chip16(0x31AE), 0x0201);
 
+    // A link with eight lanes: the sensor is set up for its four.
+    korsa_sim_reset();
+    link_limits wide_link{8, [](int lanes) { return lanes == 4 ? 800'000'000 : 1; }};
+    auto wide = create(wide_link);
+    ASSERT_TRUE(wide);
+    const auto csi = wide->setup_format(grbg(1920, 1200), 30);
+    ASSERT_TRUE(csi);
+    EXPECT_EQ(csi.value().data_lanes, 4u);
+    EXPECT_EQ(chip16(0x31AE), 0x0204);
+    EXPECT_EQ(chip16(0x3030), 44);
+
     // Three lanes: the sensor has no such serial format.
     korsa_sim_reset();
     test_support::log_capture log;
@@ -653,6 +664,59 @@ TEST_F(Ar0234, NonsenseRatesAndExposuresStayInsideTheRegisters)
     EXPECT_EQ(t.frame, 0xFFFFu);
     EXPECT_EQ(t.line, 612u);
     EXPECT_EQ(ar0234_sensor::exposure_timing(0, 1200, 30, 0.01).line_length_pck, 612u);
+}
+
+// Every combination of nonsense the properties, the frame rate and the size can carry,
+// through the driver: the registers stay inside what they can hold and what the sensor needs
+// (a frame longer than the image, a line at least the normal length, two lines of
+// integration). Under the sanitizers this is also the proof that no conversion on the way is
+// undefined.
+TEST_F(Ar0234, EveryNonsenseCombinationKeepsTheRegistersUsable)
+{
+    initialise();
+    const double rates[] = {nan, inf, -inf, 0.0, -0.0, 1e-300, -30.0, 1e300, 0.7, 60.0};
+    const double exposures_us[] = {inf, -inf, 1e300, -1e300, -1.0, 0.0, 1e-300, 33333.0, 4e6};
+    for (int height : {128, 1200})
+    {
+        for (double fps : rates)
+        {
+            ASSERT_TRUE(sensor_->setup_format(grbg(1920, height), fps)) << fps;
+            for (double us : exposures_us)
+            {
+                SCOPED_TRACE(testing::Message()
+                             << height << " lines, " << fps << " fps, " << us << " us");
+                ASSERT_FALSE(set("ExposureTime", us));
+                ASSERT_GE(chip16(0x300A), height + 20);
+                ASSERT_GE(chip16(0x300C), 612u);
+                ASSERT_GE(chip16(0x3012), 2u);
+            }
+        }
+    }
+
+    for (double db : {nan, inf, -inf, 1e300, -1e300, -0.0, 1e-300, 19.15, 19.25})
+    {
+        (void)set("Gain", db);
+        EXPECT_GE(chip16(0x3060), 13u) << db;
+        EXPECT_LE(chip16(0x3060), 64u) << db;
+        const double back = sensor_->get_property("Gain").value().dbl;
+        EXPECT_GE(back, 0.0) << db;
+        EXPECT_LE(back, 19.2 + 1e-9) << db;
+    }
+
+    // Menu values from anywhere in the 64-bit range: the strobe is on or off, and the stream
+    // runs free or on the trigger.
+    ASSERT_FALSE(sensor_->start_stream());
+    for (int64_t v : {INT64_MIN, INT64_MAX, int64_t{1} << 32, (int64_t{1} << 32) + 1, int64_t{-1}})
+    {
+        (void)set_int("StrobeMode", v);
+        const uint16_t flash = chip16(0x3270);
+        EXPECT_TRUE(flash == 0x0000 || flash == 0x0100) << v;
+        EXPECT_EQ(flash == 0x0100, sensor_->get_property("StrobeMode").value().i64 == 1) << v;
+        (void)set_int("TriggerMode", v);
+        const uint16_t control = chip16(0x301A);
+        EXPECT_TRUE(control == 0x2B58 || control == 0x225C) << v;
+        EXPECT_EQ(control == 0x2B58, sensor_->get_property("TriggerMode").value().i64 == 1) << v;
+    }
 }
 
 TEST_F(Ar0234, WindowFollowsSizeAndOffsets)

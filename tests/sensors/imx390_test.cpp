@@ -63,6 +63,16 @@ protected:
         return test_support::register_writes(bus, address);
     }
     static int chip_reg(unsigned r) { return korsa_sim::reg(bus, address, r); }
+    // A register of the simulated chip, little-endian over width bytes.
+    static uint32_t chip_value(unsigned r, unsigned width)
+    {
+        uint32_t v = 0;
+        for (unsigned i = 0; i < width; ++i)
+        {
+            v |= static_cast<uint32_t>(chip_reg(r + i) & 0xFF) << (8 * i);
+        }
+        return v;
+    }
 
     std::error_code set(const char* name, double v)
     {
@@ -449,6 +459,71 @@ TEST_F(Imx390, NonsenseRatesExposuresAndRatiosStayInsideTheRegisters)
     EXPECT_EQ(written_timing().shs2, 2249u);
     EXPECT_EQ(set("ExposureRatio", nan), std::errc::argument_out_of_domain);
     EXPECT_EQ(sensor_->get_property("ExposureRatio").value().dbl, -1.0);
+}
+
+// Every combination of nonsense the properties and the frame rate can carry, through the
+// driver: the registers stay inside what they can hold and keep their relations (the second
+// exposure never longer than the first, the multiplier the whole frames of the first). Under
+// the sanitizers this is also the proof that no conversion on the way is undefined.
+TEST_F(Imx390, EveryNonsenseCombinationKeepsTheRegistersConsistent)
+{
+    initialise();
+    const double values[] = {nan, inf, -inf, 1e300, -1e300, -1.0, 0.0, -0.0, 1e-300, 0.5, 27.0};
+    for (double g : values)
+    {
+        for (double o : values)
+        {
+            (void)set("Gain", g);
+            (void)set("GainOffset", o);
+            const auto sp1h = chip_value(0x0018, 2);
+            const auto sp1l = chip_value(0x001A, 2);
+            EXPECT_GE(sp1h, 10u) << g << " " << o;
+            EXPECT_LE(sp1h, 100u) << g << " " << o;
+            EXPECT_GE(sp1l, 10u) << g << " " << o;
+            EXPECT_LE(sp1l, 100u) << g << " " << o;
+        }
+    }
+
+    const double rates[] = {nan, inf, -inf, 0.0, -0.0, 1e-300, -30.0, 1e300, 7.3, 60.0};
+    const double exposures_us[] = {inf, -inf, 1e300, -1e300, -1.0, 0.0, 1e-300, 33333.0, 4e6};
+    const double ratios[] = {inf, -inf, 1e300, -1.0, 0.0, 0.1, 1.0};
+    for (double fps : rates)
+    {
+        ASSERT_TRUE(sensor_->setup_format(hdr(1920, 1080), fps)) << fps;
+        for (double us : exposures_us)
+        {
+            ASSERT_FALSE(set("ExposureTime", us)) << us;
+            for (double ratio : ratios)
+            {
+                korsa_sim_trace_clear();
+                ASSERT_FALSE(set("ExposureRatio", ratio)) << ratio;
+                const auto t = written_timing();
+                SCOPED_TRACE(testing::Message() << fps << " fps, " << us << " us, ratio " << ratio);
+                ASSERT_EQ(t.hmax, 2200u);
+                ASSERT_GE(t.vmax, 1125u);
+                ASSERT_LE(t.vmax, 0xFFFFFu);
+                ASSERT_LE(t.fmax, 255u);
+                const uint64_t total = uint64_t{t.vmax} * (t.fmax + 1);
+                ASSERT_LE(total, 0xFFFFFFu);
+                ASSERT_GE(t.shs1, 1u);
+                ASSERT_LT(t.shs1, total);
+                ASSERT_GE(t.shs2, t.shs1);
+                ASSERT_LT(t.shs2, total);
+                ASSERT_EQ(t.fmax, (total - t.shs1) / t.vmax);
+            }
+        }
+    }
+
+    // Menu values from anywhere in the 64-bit range never select a channel that is not there.
+    for (int64_t v : {INT64_MIN, INT64_MAX, int64_t{1} << 32, (int64_t{1} << 32) + 2, int64_t{-4}})
+    {
+        (void)set_int("SensorOutputSelect", v);
+        EXPECT_LE(chip_value(0x00FA, 1), 2u) << v;
+        EXPECT_LE(chip_value(0x00F9, 1), 1u) << v;
+        const auto selected = sensor_->get_property("SensorOutputSelect").value().i64;
+        EXPECT_GE(selected, 0) << v;
+        EXPECT_LE(selected, 3) << v;
+    }
 }
 
 TEST_F(Imx390, WindowFormatAndFlips)
