@@ -69,6 +69,7 @@ run_threaded_tsan() {
         return
     fi
     if ! cmake --build "$dir" -j"$(nproc)" --target device_threaded_tests element_tests \
+        camera_threaded_tests element_hardware_tests \
         >"$dir.build.log" 2>&1
     then
         grep -v -E '^\[ *[0-9]+%\]' "$dir.build.log"

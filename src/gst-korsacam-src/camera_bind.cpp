@@ -1,7 +1,7 @@
 #include "camera_bind.h"
 
-#include "hardware_camera.h"
 #include "log.h"
+#include "pi_cam_factory.h"
 #include "virt_camera.h"
 
 namespace gst_korsa {
@@ -23,7 +23,7 @@ korsa_cam::result<korsa_cam::camera_create_info> create_camera_object(const std:
         KLOG_DEBUG("opening a virtual camera");
         return korsa_cam::camera_create_info{create_virt_cam(), virtual_serial};
     }
-    return korsa_cam::open_hardware_camera(serial);
+    return korsa_cam::create_camera_object(serial);
 }
 
 } // namespace gst_korsa

@@ -172,7 +172,8 @@ private:
     {
         // Guards `stop` and `reporting`, with `cv` to wake the wait early. The camera's
         // reachability test runs with it held, so close waits for a running test; the loss
-        // report runs without it. Nothing is called back while holding it.
+        // report runs without it. Called while holding it: the camera's test_reachable only
+        // (which takes no device-state lock); never on_lost, the element, or queue_mutex_.
         std::mutex mutex;
         std::condition_variable cv;
         bool stop = false;
@@ -196,9 +197,12 @@ private:
     device_state_hooks hooks_;
 
     // Guards camera_ and property_cache_, and is held for the whole of every property,
-    // register and device-info call (see the top of this file). While holding it nothing
-    // calls back into the element. Order: before the camera's own locks and before
-    // queue_mutex_; never taken while holding queue_mutex_ or the watcher's mutex.
+    // register and device-info call (see the top of this file). Called while holding it:
+    // the camera's property, register, format-list and device-info operations; never its
+    // stream operations (they run on a copy of camera_ taken under it), the camera
+    // selection (open calls it before taking this), the element or the device-lost
+    // callback. Order: before the camera's own locks and
+    // before queue_mutex_; never taken while holding queue_mutex_ or the watcher's mutex.
     mutable std::mutex camera_mutex_;
     std::shared_ptr<korsa_cam::camera_itf> camera_;
     property_list property_cache_;
@@ -206,9 +210,11 @@ private:
     std::atomic<bool> stream_set_up_{false};
 
     // Guards the queue, the flushing flag's changes, path_, the frame-rate measurement and
-    // the drop counters. Frames are handed back to the camera under it (set_flushing_state),
-    // so the camera must not call receive_buffer while holding a lock its reenqueue_buffer
-    // takes. Nothing calls back into the element while holding it.
+    // the drop counters; queue_cv_ wakes wait_for_next_img. Called while holding it: the
+    // camera's is_streaming and (through frame_return_path) reenqueue_buffer, nothing else
+    // of the camera; so a camera's own locks come after it, and the camera must not call
+    // receive_buffer while holding a lock those two take. Never called while holding it:
+    // the element, GStreamer, the device-lost callback, camera_mutex_.
     mutable std::mutex queue_mutex_;
     std::condition_variable queue_cv_;
     std::vector<queued_frame> queue_;

@@ -199,6 +199,15 @@ port::port(std::shared_ptr<MMAL_COMPONENT_T> owner, MMAL_PORT_T* mmal_port)
     rec_->mmal_port = mmal_port;
 }
 
+port::record::~record()
+{
+    if (mmal_port != nullptr &&
+        mmal_port->userdata == reinterpret_cast<MMAL_PORT_USERDATA_T*>(this))
+    {
+        mmal_port->userdata = nullptr;
+    }
+}
+
 std::string port::name() const
 {
     const MMAL_PORT_T* p = get();

@@ -111,6 +111,14 @@ private:
         std::shared_ptr<MMAL_COMPONENT_T> component;
         MMAL_PORT_T* mmal_port = nullptr;
         buffer_callback callback;
+
+        record() = default;
+        record(const record&) = delete;
+        record& operator=(const record&) = delete;
+        // Unhooks the port from this record, so that buffers MMAL still hands back through
+        // the port (a component destroyed with the port enabled disables it, which returns
+        // them through the callback) are released instead of reaching a gone record.
+        ~record();
     };
 
     static void trampoline(MMAL_PORT_T* mmal_port, MMAL_BUFFER_HEADER_T* header);

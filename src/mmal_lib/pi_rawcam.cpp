@@ -238,8 +238,25 @@ std::error_code raspirawcam_component::start(frame_callback callback)
         // Pausing and re-enabling would stall the running stream.
         return std::make_error_code(std::errc::already_connected);
     }
+    if (component_disabled_)
+    {
+        // Stopped earlier: the configuration is still in place, but a disabled receiver
+        // captures nothing until it is enabled again.
+        if (std::error_code ec = component_.enable())
+        {
+            return ec;
+        }
+        component_disabled_ = false;
+    }
     output_.pause(true);
-    const std::error_code ec = output_.enable([cb = std::move(callback)](buffer_header& b) {
+    const std::error_code ec = output_.enable([this, cb = std::move(callback)](buffer_header& b) {
+        if (!streaming_)
+        {
+            // Stopping: the port hands back what it still held. Nothing was captured
+            // into it, so it goes back to the pool (the header wrapper releases it)
+            // instead of reaching the consumer as a frame.
+            return;
+        }
         b.set_flags(buffer_header::flags::payload_in_user_data);
         if (cb)
         {
@@ -257,9 +274,12 @@ std::error_code raspirawcam_component::start(frame_callback callback)
 
 void raspirawcam_component::shut_down_stream()
 {
+    // Cleared first: buffers the port hands back while it is disabled (on this thread or
+    // MMAL's) are then not taken for frames.
     streaming_ = false;
     output_.disable();
     component_.disable();
+    component_disabled_ = true;
 }
 
 void raspirawcam_component::stop()
@@ -284,6 +304,7 @@ void raspirawcam_component::close()
     pool_.close();
     output_ = port();
     component_ = component();
+    component_disabled_ = false;
 }
 
 std::error_code raspirawcam_component::requeue_buffer(MMAL_BUFFER_HEADER_T* header)

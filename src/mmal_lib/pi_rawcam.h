@@ -29,8 +29,14 @@ public:
     // the receiver's recommended buffer count.
     std::error_code setup(const csi_settings& settings, unsigned extra_buffers,
                           int output_bit_depth);
-    // Starts delivery; callback runs on the receiver's thread with data() at the frame.
+    // Starts delivery; callback runs on the receiver's thread with data() at the frame. A
+    // start after stop (without a new setup) enables the stopped receiver again.
     std::error_code start(frame_callback callback);
+    // Stop and close disable the port, which hands every buffer it still holds back, and
+    // wait for callbacks in transit: callback may run until they return, on MMAL's thread or
+    // on the calling one. Buffers handed back that way carry no frame and are released to
+    // the pool without reaching callback. So a caller must not hold, around stop or close,
+    // a lock that callback (or whatever it calls, such as requeue_buffer's caller) takes.
     void stop();
     void close();
     // Gives a delivered buffer back for refilling (or to its pool when the receiver no
@@ -40,6 +46,9 @@ public:
 
     uint32_t stride() const noexcept { return stride_; }
     bool streaming() const noexcept { return streaming_.load(); }
+    // The current stream's buffer pool (a shared handle: whoever keeps a copy keeps the
+    // buffers' memory alive past close); empty when nothing is set up.
+    pool buffer_pool() { return pool_.get_pool(); }
 
 private:
     void configure(const csi_settings& settings, unsigned extra_buffers, int output_bit_depth);
@@ -49,6 +58,7 @@ private:
     vcsm_pool pool_;
     uint32_t stride_ = 0;
     std::atomic<bool> streaming_{false};
+    bool component_disabled_ = false; // by stop, until start enables it again
     port output_; // output port 0, kept so that returning buffers needs no lookup
 };
 

@@ -4,6 +4,7 @@
 // and gets back, so tests can prove that each frame returns exactly once.
 
 #include "camera_itf.h"
+#include "null_camera.h"
 
 #include <atomic>
 #include <functional>
@@ -13,7 +14,7 @@
 
 namespace device_test {
 
-class fake_camera : public korsa_cam::camera_itf
+class fake_camera : public test_support::null_camera
 {
 public:
     explicit fake_camera(int buffers = 8) : storage_(buffers), lent_(buffers, false)
@@ -53,7 +54,6 @@ public:
         setup_buffer_count = buffer_count;
         return 960;
     }
-    void close_stream() override {}
     bool is_streaming() override { return streaming_; }
     std::error_code start_streaming() override
     {
@@ -87,21 +87,9 @@ public:
         return {{type_.type, type_.dim, type_.dim, {1, 1}}};
     }
     korsa_cam::framerate_data get_available_fps(img::img_type) override { return {30.0}; }
-    std::error_code write_register(uint32_t, std::span<const std::byte>) override
-    {
-        return std::make_error_code(std::errc::address_not_available);
-    }
-    std::error_code read_register(uint32_t, std::span<std::byte>&) override
-    {
-        return std::make_error_code(std::errc::address_not_available);
-    }
     std::vector<korsa_cam::property_desc> get_property_list() override
     {
         return {{"Gain", korsa_cam::property_type::real, "Exposure", "Gain", {}, 0}};
-    }
-    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view) override
-    {
-        return std::make_error_code(std::errc::invalid_argument);
     }
     korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view name) override
     {

@@ -215,58 +215,14 @@ TEST(ElementLifecycle, RunsAfterARunThatFailedToOpenTheCamera)
 namespace {
 
 // The virtual camera, unreachable while the test says so.
-class losable_camera final : public korsa_cam::camera_itf
+class losable_camera final : public test_support::forwarding_camera
 {
 public:
+    losable_camera() : forwarding_camera(gst_korsa::create_virt_cam()) {}
+
     std::atomic<bool> lost{false};
 
-    korsa_cam::result<int> setup_stream(img::img_type t, double fps, korsa_cam::frame_callback cb,
-                                        int count) override
-    {
-        return inner_->setup_stream(t, fps, std::move(cb), count);
-    }
-    void close_stream() override { inner_->close_stream(); }
-    bool is_streaming() override { return inner_->is_streaming(); }
-    std::error_code start_streaming() override { return inner_->start_streaming(); }
-    void stop_streaming() override { inner_->stop_streaming(); }
-    void reenqueue_buffer(korsa_cam::buffer_id_type id) override { inner_->reenqueue_buffer(id); }
-    std::vector<korsa_cam::stream_type_desc> get_available_stream_types() override
-    {
-        return inner_->get_available_stream_types();
-    }
-    korsa_cam::framerate_data get_available_fps(img::img_type t) override
-    {
-        return inner_->get_available_fps(t);
-    }
-    std::error_code write_register(uint32_t a, std::span<const std::byte> d) override
-    {
-        return inner_->write_register(a, d);
-    }
-    std::error_code read_register(uint32_t a, std::span<std::byte>& d) override
-    {
-        return inner_->read_register(a, d);
-    }
-    std::vector<korsa_cam::property_desc> get_property_list() override
-    {
-        return inner_->get_property_list();
-    }
-    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view n) override
-    {
-        return inner_->get_property_range(n);
-    }
-    korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view n) override
-    {
-        return inner_->get_property(n);
-    }
-    std::error_code set_property(std::string_view n, korsa_cam::prop_values v) override
-    {
-        return inner_->set_property(n, v);
-    }
-    korsa_cam::device_info get_device_info() override { return inner_->get_device_info(); }
     bool test_reachable() override { return !lost; }
-
-private:
-    std::shared_ptr<korsa_cam::camera_itf> inner_ = gst_korsa::create_virt_cam();
 };
 
 // A pipeline on a losable camera whose loss is noticed at once, and the application's side:

@@ -4,6 +4,7 @@
 // property interface without hardware.
 
 #include "camera_itf.h"
+#include "null_camera.h"
 #include "standard_properties.h"
 
 #include <map>
@@ -11,7 +12,7 @@
 
 namespace test_support {
 
-class property_camera final : public korsa_cam::camera_itf
+class property_camera final : public null_camera
 {
 public:
     property_camera()
@@ -43,7 +44,6 @@ public:
         setup_fps = fps;
         return type.dim.cx;
     }
-    void close_stream() override {}
     bool is_streaming() override { return streaming; }
     std::error_code start_streaming() override
     {
@@ -51,7 +51,6 @@ public:
         return {};
     }
     void stop_streaming() override { streaming = false; }
-    void reenqueue_buffer(korsa_cam::buffer_id_type) override {}
     std::vector<korsa_cam::stream_type_desc> get_available_stream_types() override
     {
         if (offer_no_stream_types)
@@ -61,14 +60,6 @@ public:
         return {{img::fcc::RGGB, {64, 64}, {64, 64}, {1, 1}}};
     }
     korsa_cam::framerate_data get_available_fps(img::img_type) override { return fps_list; }
-    std::error_code write_register(uint32_t, std::span<const std::byte>) override
-    {
-        return std::make_error_code(std::errc::address_not_available);
-    }
-    std::error_code read_register(uint32_t, std::span<std::byte>&) override
-    {
-        return std::make_error_code(std::errc::address_not_available);
-    }
     std::vector<korsa_cam::property_desc> get_property_list() override
     {
         return {korsa_cam::standard_properties::trigger_mode(),
@@ -166,11 +157,11 @@ namespace test_support {
 
 // Passes everything to another camera and remembers the memory of every frame it delivered,
 // so a test can tell whether what came out of the element is that very memory.
-class recording_camera final : public korsa_cam::camera_itf
+class recording_camera final : public forwarding_camera
 {
 public:
     explicit recording_camera(std::shared_ptr<korsa_cam::camera_itf> inner)
-        : inner_(std::move(inner))
+        : forwarding_camera(std::move(inner))
     {}
 
     bool delivered(const void* data)
@@ -182,7 +173,7 @@ public:
     korsa_cam::result<int> setup_stream(img::img_type type, double fps,
                                         korsa_cam::frame_callback callback, int count) override
     {
-        return inner_->setup_stream(
+        return forwarding_camera::setup_stream(
             type, fps,
             [this, callback](korsa_cam::buffer_desc desc) {
                 {
@@ -193,48 +184,8 @@ public:
             },
             count);
     }
-    void close_stream() override { inner_->close_stream(); }
-    bool is_streaming() override { return inner_->is_streaming(); }
-    std::error_code start_streaming() override { return inner_->start_streaming(); }
-    void stop_streaming() override { inner_->stop_streaming(); }
-    void reenqueue_buffer(korsa_cam::buffer_id_type id) override { inner_->reenqueue_buffer(id); }
-    std::vector<korsa_cam::stream_type_desc> get_available_stream_types() override
-    {
-        return inner_->get_available_stream_types();
-    }
-    korsa_cam::framerate_data get_available_fps(img::img_type t) override
-    {
-        return inner_->get_available_fps(t);
-    }
-    std::error_code write_register(uint32_t a, std::span<const std::byte> d) override
-    {
-        return inner_->write_register(a, d);
-    }
-    std::error_code read_register(uint32_t a, std::span<std::byte>& d) override
-    {
-        return inner_->read_register(a, d);
-    }
-    std::vector<korsa_cam::property_desc> get_property_list() override
-    {
-        return inner_->get_property_list();
-    }
-    korsa_cam::result<korsa_cam::property_range> get_property_range(std::string_view n) override
-    {
-        return inner_->get_property_range(n);
-    }
-    korsa_cam::result<korsa_cam::prop_values> get_property(std::string_view n) override
-    {
-        return inner_->get_property(n);
-    }
-    std::error_code set_property(std::string_view n, korsa_cam::prop_values v) override
-    {
-        return inner_->set_property(n, v);
-    }
-    korsa_cam::device_info get_device_info() override { return inner_->get_device_info(); }
-    bool test_reachable() override { return inner_->test_reachable(); }
 
 private:
-    std::shared_ptr<korsa_cam::camera_itf> inner_;
     std::mutex mtx_;
     std::set<const void*> seen_;
 };

@@ -50,7 +50,8 @@ struct heap_allocator
     }
 };
 
-// A receiver output with a committed 64x16 10-bit format, ready to be enabled.
+// A receiver output with a committed 64x16 10-bit format on an enabled component, ready to be
+// enabled.
 mmal::port committed_output(mmal::component& comp)
 {
     mmal::port p = comp.get_output_port(0);
@@ -61,6 +62,8 @@ mmal::port committed_output(mmal::component& comp)
     f->es->video.crop = {0, 0, 64, 16};
     f->es->video.frame_rate = {30, 1};
     EXPECT_FALSE(p.format_commit());
+    // A disabled component captures nothing.
+    EXPECT_FALSE(comp.enable());
     return p;
 }
 

@@ -76,6 +76,7 @@ TEST_F(VcsmPool, UserDataIsTheMappingOfTheBlockTheReceiverWrites)
     f->es->video.crop = {0, 0, 32, 8};
     f->es->video.frame_rate = {30, 1};
     ASSERT_FALSE(out.format_commit());
+    ASSERT_FALSE(comp.enable());
     pool.create(3, out.get()->buffer_size, "zero copy");
 
     std::vector<std::pair<MMAL_BUFFER_HEADER_T*, uint32_t>> seen;

@@ -7,12 +7,21 @@ export GST_REGISTRY="$WORK_DIR/registry.bin"
 export GST_REGISTRY_FORK=no
 rm -f "$GST_REGISTRY"
 
+# Every tool runs on the simulated machine: the board simulator preloaded (it does nothing
+# without KORSA_SIM_BOARD) and its /var/lock a folder of this test's own, so that a camera
+# opened here never takes, or is refused by, the machine's real lock file.
+: "${BUILD_DIR:?}"
+KORSA_BOARD_SIM="$BUILD_DIR/sim/board/libkorsa_board_sim.so"
+export KORSA_SIM_LOCK_DIR="$WORK_DIR/lock"
+mkdir -p "$KORSA_SIM_LOCK_DIR"
+
 gst_tool() {
+    local preload="${KORSA_PRELOAD:+$KORSA_PRELOAD:}$KORSA_BOARD_SIM"
     if [ -n "${KORSA_PRELOAD:-}" ]; then
         # GLib and GStreamer keep type data until exit; that is not ours to report.
-        LD_PRELOAD="$KORSA_PRELOAD" ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}" "$@"
+        LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}" "$@"
     else
-        "$@"
+        LD_PRELOAD="$preload" "$@"
     fi
 }
 

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -60,12 +62,44 @@ hook_result open_hook(const char* path, int flags) noexcept
     return guarded([&] { return simulator::get().open_path(path, flags); });
 }
 
+// The simulated machine's /var/lock: with KORSA_SIM_LOCK_DIR set, a file opened under
+// "/var/lock/" is the file of the same name in that folder, so processes under test share
+// their lock files with each other and never with the machine's real ones. The variable is
+// read once; the rewritten path lives in the caller's buffer.
+constexpr const char lock_prefix[] = "/var/lock/";
+
+const char* lock_path(const char* path, std::string& storage)
+{
+    static const char* const dir = std::getenv("KORSA_SIM_LOCK_DIR");
+    if (dir == nullptr || *dir == '\0' || path == nullptr ||
+        std::strncmp(path, lock_prefix, sizeof(lock_prefix) - 1) != 0)
+    {
+        return path;
+    }
+    try
+    {
+        storage.assign(dir);
+        if (storage.back() != '/')
+        {
+            storage.push_back('/');
+        }
+        storage.append(path + sizeof(lock_prefix) - 1);
+        return storage.c_str();
+    }
+    catch (...)
+    {
+        return path;
+    }
+}
+
 int open_common(const char* path, int flags, mode_t mode, bool large)
 {
     if (auto r = open_hook(path, flags))
     {
         return finish<int>(*r);
     }
+    std::string storage;
+    path = lock_path(path, storage);
     return large ? korsa_sim::real::open64(path, flags, mode)
                  : korsa_sim::real::open(path, flags, mode);
 }
@@ -80,6 +114,8 @@ int openat_common(int dirfd, const char* path, int flags, mode_t mode, bool larg
             return finish<int>(*r);
         }
     }
+    std::string storage;
+    path = lock_path(path, storage);
     return large ? korsa_sim::real::openat64(dirfd, path, flags, mode)
                  : korsa_sim::real::openat(dirfd, path, flags, mode);
 }

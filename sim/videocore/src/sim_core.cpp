@@ -27,8 +27,10 @@ state::~state()
 
 state& st()
 {
-    static state s;
-    return s;
+    // Never destroyed, as the SDK's own state is not: a camera kept alive until the process
+    // exits may still call the layer from a static destructor.
+    static state* const s = new state;
+    return *s;
 }
 
 bool should_fail(korsa_vc_sim_op op, MMAL_STATUS_T* status)
@@ -434,6 +436,19 @@ uint8_t korsa_vc_sim_pattern_byte(uint32_t frame, uint32_t x, uint32_t y)
 {
     // Diagonal stripes that move by eight columns per frame.
     return static_cast<uint8_t>(x / 2 + y + frame * 8);
+}
+
+int korsa_vc_sim_is_locked_vcsm_mapping(const void* data)
+{
+    std::lock_guard lock(st().m);
+    for (const auto& [handle, block] : st().vcsm_by_user)
+    {
+        if (block.locks > 0 && block.mem.get() == data)
+        {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 uint32_t korsa_vc_sim_frame_number(const void* frame_data)

@@ -154,7 +154,8 @@ int deliver_one_locked(const std::shared_ptr<delivery>& d, std::unique_lock<std:
                        bool fill)
 {
     auto& s = st();
-    if (!d->enabled || d->paused || d->queue.empty())
+    // A disabled component captures nothing, whatever its ports' state.
+    if (!d->enabled || d->paused || d->queue.empty() || d->port->component->is_enabled == 0)
     {
         return 0;
     }
@@ -242,6 +243,35 @@ int deliver_one_locked(const std::shared_ptr<delivery>& d, std::unique_lock<std:
     return 1;
 }
 
+// Hands every buffer still queued at a port being disabled back through its callback, on
+// the calling thread: as in the SDK, they come back empty (length 0, no flags).
+void flush_queue_locked(const std::shared_ptr<delivery>& d, std::unique_lock<std::mutex>& lk)
+{
+    auto& s = st();
+    const auto self = std::this_thread::get_id();
+    d->callback_threads.insert(self);
+    while (!d->queue.empty())
+    {
+        MMAL_BUFFER_HEADER_T* h = d->queue.front();
+        d->queue.pop_front();
+        h->priv->at_port = false;
+        h->length = 0;
+        h->offset = 0;
+        h->flags = 0;
+        h->pts = MMAL_TIME_UNKNOWN;
+        h->dts = MMAL_TIME_UNKNOWN;
+        ++s.counters.buffers_flushed;
+        MMAL_PORT_BH_CB_T cb = d->cb;
+        MMAL_PORT_T* port = d->port;
+        lk.unlock();
+        cb(port, h);
+        lk.lock();
+    }
+    d->callback_threads.erase(d->callback_threads.find(self));
+    d->flush_pending = false;
+    s.cv.notify_all();
+}
+
 void run_delivery(std::shared_ptr<delivery> d)
 {
     auto& s = st();
@@ -287,6 +317,10 @@ void run_delivery(std::shared_ptr<delivery> d)
     {
         d->tick_results[++d->ticks_answered] = 0;
     }
+    if (d->flush_pending)
+    {
+        flush_queue_locked(d, lk);
+    }
     s.cv.notify_all();
 }
 
@@ -299,24 +333,38 @@ MMAL_STATUS_T disable_output_locked(MMAL_PORT_T* port, std::unique_lock<std::mut
     {
         return MMAL_EINVAL;
     }
+    // From here on the port refuses buffers and delivers no frame.
     d->enabled = false;
     d->stop = true;
     port->is_enabled = 0;
-    // Buffers still waiting for a frame go back to their pools.
-    while (!d->queue.empty())
-    {
-        MMAL_BUFFER_HEADER_T* h = d->queue.front();
-        d->queue.pop_front();
-        h->priv->at_port = false;
-        release_header_locked(h);
-    }
-    s.cv.notify_all();
-    // A callback running on another thread finishes before the port counts as disabled.
     const auto self = std::this_thread::get_id();
-    s.cv.wait(lk, [&] {
-        return std::all_of(d->callback_threads.begin(), d->callback_threads.end(),
-                           [self](std::thread::id id) { return id == self; });
-    });
+    const bool on_callback_thread = d->thread_id == self;
+    d->flush_pending = s.flush_thread == KORSA_VC_SIM_FLUSH_ON_CALLBACK_THREAD &&
+                       !on_callback_thread && pp->thread.joinable();
+    s.cv.notify_all();
+
+    // Callbacks running on other threads finish before the port counts as disabled; what they
+    // give back meanwhile is refused. The observer learns that this disable is waiting.
+    const auto others_in_callback = [&] {
+        return std::any_of(d->callback_threads.begin(), d->callback_threads.end(),
+                           [self](std::thread::id id) { return id != self; });
+    };
+    if (others_in_callback() && s.disable_observer != nullptr)
+    {
+        const auto observer = s.disable_observer;
+        void* const context = s.disable_observer_context;
+        lk.unlock();
+        observer(port, context);
+        lk.lock();
+    }
+    if (!d->flush_pending)
+    {
+        s.cv.wait(lk, [&] { return !others_in_callback(); });
+        // Every buffer still queued comes back through the callback, on this very thread.
+        flush_queue_locked(d, lk);
+    }
+    s.cv.wait(lk, [&] { return !d->flush_pending && !others_in_callback(); });
+
     std::thread t = std::move(pp->thread);
     pp->dl.reset();
     if (t.joinable())
@@ -755,6 +803,19 @@ MMAL_STATUS_T mmal_port_send_buffer(MMAL_PORT_T* port, MMAL_BUFFER_HEADER_T* buf
     d->queue.push_back(buffer);
     s.cv.notify_all();
     return MMAL_SUCCESS;
+}
+
+void korsa_vc_sim_set_flush_thread(korsa_vc_sim_flush_thread where)
+{
+    std::lock_guard lock(st().m);
+    st().flush_thread = where;
+}
+
+void korsa_vc_sim_set_disable_observer(korsa_vc_sim_disable_observer observer, void* context)
+{
+    std::lock_guard lock(st().m);
+    st().disable_observer = observer;
+    st().disable_observer_context = context;
 }
 
 void korsa_vc_sim_set_delivery_mode(korsa_vc_sim_delivery_mode mode)

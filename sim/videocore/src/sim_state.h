@@ -82,6 +82,9 @@ struct delivery
     bool stop = false;
     bool paused = false;
     bool zero_copy = false;
+    // Set by a disable that leaves the hand-back of the queued buffers to the callback
+    // thread; cleared by that thread once it has handed every one back.
+    bool flush_pending = false;
     std::deque<MMAL_BUFFER_HEADER_T*> queue;
     std::multiset<std::thread::id> callback_threads;
     std::thread::id thread_id;
@@ -161,6 +164,9 @@ struct state
 
     std::array<failure, KORSA_VC_SIM_OP_COUNT_> failures{};
     korsa_vc_sim_delivery_mode mode = KORSA_VC_SIM_DELIVERY_TIMED;
+    korsa_vc_sim_flush_thread flush_thread = KORSA_VC_SIM_FLUSH_ON_DISABLING_THREAD;
+    korsa_vc_sim_disable_observer disable_observer = nullptr;
+    void* disable_observer_context = nullptr;
     korsa_vc_sim_stats counters{};
     std::vector<std::thread> zombies;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();

@@ -13,8 +13,8 @@ extern "C" {
 #endif
 
 /* Timed: each enabled receiver output delivers at its committed frame rate on its own
- * thread (the default, like the hardware). Manual: frames come only from
- * korsa_vc_sim_tick / korsa_vc_sim_deliver_inline, which makes tests deterministic. */
+ * thread (the default, like the hardware), while its component is enabled. Manual: frames come only
+ * from korsa_vc_sim_tick / korsa_vc_sim_deliver_inline, which makes tests deterministic. */
 typedef enum
 {
     KORSA_VC_SIM_DELIVERY_TIMED = 0,
@@ -27,14 +27,35 @@ void korsa_vc_sim_set_delivery_mode(korsa_vc_sim_delivery_mode mode);
 MMAL_PORT_T* korsa_vc_sim_rawcam_output(void);
 
 /* Asks the port's callback thread for one frame and waits until the callback has returned.
- * 1: a frame was delivered; 0: nothing to deliver (port disabled or paused, no buffer queued,
- * simulated sensor not streaming); -1: not a receiver output port or called from its own
- * callback thread. */
+ * 1: a frame was delivered; 0: nothing to deliver (port disabled or paused, component
+ * disabled, no buffer queued, simulated sensor not streaming); -1: not a receiver output port or
+ * called from its own callback thread. */
 int korsa_vc_sim_tick(MMAL_PORT_T* port);
 
 /* Delivers one frame on the calling thread (same results as korsa_vc_sim_tick). With
  * fill == 0 the payload is left untouched, so only the buffer path itself is exercised. */
 int korsa_vc_sim_deliver_inline(MMAL_PORT_T* port, int fill);
+
+/* Disabling an enabled receiver output works as in the SDK: from the moment the call starts
+ * the port refuses buffers and delivers no frames; every buffer still queued at the port is
+ * handed back through the port's buffer callback (length 0, no flags) and callbacks in transit
+ * are waited for, all before mmal_port_disable returns. Which thread runs the hand-back
+ * callbacks is chosen here: the disabling thread itself (the default) or the port's callback
+ * thread (the disabling thread then waits for it). A disable from inside the port's own
+ * callback always hands back on that thread. */
+typedef enum
+{
+    KORSA_VC_SIM_FLUSH_ON_DISABLING_THREAD = 0,
+    KORSA_VC_SIM_FLUSH_ON_CALLBACK_THREAD = 1,
+} korsa_vc_sim_flush_thread;
+
+void korsa_vc_sim_set_flush_thread(korsa_vc_sim_flush_thread where);
+
+/* Called once per port disable that has to wait for a callback running on another thread,
+ * just before it starts waiting, on the disabling thread and without the layer's lock. Tests
+ * use it to let a blocked callback go on only once the disable is under way. NULL clears. */
+typedef void (*korsa_vc_sim_disable_observer)(MMAL_PORT_T* port, void* context);
+void korsa_vc_sim_set_disable_observer(korsa_vc_sim_disable_observer observer, void* context);
 
 typedef enum
 {
@@ -94,6 +115,7 @@ typedef struct
     uint64_t invalid_sends;           /* unknown header, or one not owned by the client */
     uint64_t headers_out_at_pool_destroy; /* headers still with the client or at a port */
     uint64_t frames_delivered;
+    uint64_t buffers_flushed; /* handed back through the callback by a port disable */
     uint64_t bcm_host_inits;
 } korsa_vc_sim_stats;
 
@@ -104,6 +126,10 @@ void korsa_vc_sim_reset_counters(void);
  * n (little endian), so frames can be told apart. */
 uint8_t korsa_vc_sim_pattern_byte(uint32_t frame, uint32_t x, uint32_t y);
 uint32_t korsa_vc_sim_frame_number(const void* frame_data);
+
+/* 1 when data is the start of a VCSM block that is allocated and locked (mapped into the
+ * process) right now, else 0: how a test tells the receiver's own memory from a copy. */
+int korsa_vc_sim_is_locked_vcsm_mapping(const void* data);
 
 #ifdef __cplusplus
 }

@@ -37,6 +37,8 @@ protected:
     void SetUp() override
     {
         korsa_vc_sim_set_delivery_mode(KORSA_VC_SIM_DELIVERY_MANUAL);
+        korsa_vc_sim_set_flush_thread(KORSA_VC_SIM_FLUSH_ON_DISABLING_THREAD);
+        korsa_vc_sim_set_disable_observer(nullptr, nullptr);
         korsa_vc_sim_clear_failures();
         korsa_vc_sim_reset_counters();
         const auto s = sim_stats();
@@ -47,6 +49,7 @@ protected:
 
     void TearDown() override
     {
+        korsa_vc_sim_set_disable_observer(nullptr, nullptr);
         korsa_vc_sim_clear_failures();
         expect_nothing_left();
     }
