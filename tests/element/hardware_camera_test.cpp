@@ -6,6 +6,7 @@
 #include "gst_src_impl.h"
 #include "pi_cam_factory.h"
 #include "test_support.h"
+#include "vela_prop.h"
 
 #include "korsa_sim/board_sim.h"
 #include "korsa_vc_sim/vc_sim_hooks.h"
@@ -13,11 +14,13 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,6 +33,25 @@ struct board_row
     const char* offered;
     // What a pipeline without constraints negotiates.
     const char* negotiated;
+    // The names the element shows through its property interface while streaming, in order
+    // (debug properties such as "ShowOverlay" hidden), separated by commas.
+    const char* properties;
+    // The entries of the "TriggerSource" menu, separated by commas; empty when the board
+    // shows no "TriggerSource".
+    const char* trigger_sources;
+    // One property set through the property interface while streaming, and the sensor
+    // register it must reach on the simulated chip.
+    struct register_probe
+    {
+        const char* property;
+        const char* menu_entry; // set by entry text when not null, else as value
+        double value;
+        int chip;        // I2C address of the sensor
+        unsigned reg;    // first byte of the register
+        unsigned width;  // bytes
+        bool big_endian; // byte order of the register
+        unsigned expected;
+    } probe;
 };
 
 // IMX290 (12-bit Bayer only): full size, the standard sizes, the smallest, then the range.
@@ -55,14 +77,117 @@ const char* const imx290_caps =
     "video/x-bayer, format=(string)rggb12m, width=(int)[ 368, 1920, 16 ], height=(int)[ 304, 1080, "
     "4 ], framerate=(fraction)[ 1/1, 208/1 ]";
 
+// IMX390, linear then piecewise-linear HDR, 336x256 to 1920x1080 in steps of 16x4, 5 to 60 fps
+// at every size: the standard sizes on that grid, the smallest, then the range.
+#define IMX390_FORMAT(format)                                                                      \
+    "video/x-bayer, format=(string)" format ", width=(int)1920, height=(int)1080, "                \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)1440, height=(int)1080, "                \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)1280, height=(int)720, "                 \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)960, height=(int)720, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)720, height=(int)480, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)640, height=(int)480, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)576, height=(int)480, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)544, height=(int)480, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)352, height=(int)288, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)336, height=(int)256, "                  \
+    "framerate=(fraction)[ 5/1, 60/1 ]; "                                                          \
+    "video/x-bayer, format=(string)" format ", width=(int)[ 336, 1920, 16 ], "                     \
+    "height=(int)[ 256, 1080, 4 ], framerate=(fraction)[ 5/1, 60/1 ]"
+const char* const imx390_caps = IMX390_FORMAT("rggb12m") "; " IMX390_FORMAT("pwl-rggb12m");
+#undef IMX390_FORMAT
+
+// AR0234, 10-bit GRBG, 256x128 to 1920x1200 in steps of 16x4. Its top rate follows the height
+// and the link: lanes x pixel clock / ((height + 25) x 2448).
+#define AR0234_SIZE(w, h, top)                                                                     \
+    "video/x-bayer, format=(string)grbg10m, width=(int)" #w ", height=(int)" #h                    \
+    ", framerate=(fraction)[ 1/1, " #top "/1 ]; "
+// clang-format off
+// A direct link: 2 lanes at 90 MHz.
+const char* const ar0234_direct_caps =
+    AR0234_SIZE(1920, 1200, 60) AR0234_SIZE(1920, 1080, 66) AR0234_SIZE(1440, 1080, 66)
+    AR0234_SIZE(1280, 720, 98) AR0234_SIZE(960, 720, 98) AR0234_SIZE(720, 480, 145)
+    AR0234_SIZE(640, 480, 145) AR0234_SIZE(576, 480, 145) AR0234_SIZE(544, 480, 145)
+    AR0234_SIZE(352, 288, 234) AR0234_SIZE(320, 240, 277) AR0234_SIZE(256, 128, 480)
+    "video/x-bayer, format=(string)grbg10m, width=(int)[ 256, 1920, 16 ], "
+    "height=(int)[ 128, 1200, 4 ], framerate=(fraction)[ 1/1, 480/1 ]";
+// FPD-Link: 4 lanes at 79.2 MHz.
+const char* const ar0234_fpdlink_caps =
+    AR0234_SIZE(1920, 1200, 105) AR0234_SIZE(1920, 1080, 117) AR0234_SIZE(1440, 1080, 117)
+    AR0234_SIZE(1280, 720, 173) AR0234_SIZE(960, 720, 173) AR0234_SIZE(720, 480, 256)
+    AR0234_SIZE(640, 480, 256) AR0234_SIZE(576, 480, 256) AR0234_SIZE(544, 480, 256)
+    AR0234_SIZE(352, 288, 413) AR0234_SIZE(320, 240, 488) AR0234_SIZE(256, 128, 845)
+    "video/x-bayer, format=(string)grbg10m, width=(int)[ 256, 1920, 16 ], "
+    "height=(int)[ 128, 1200, 4 ], framerate=(fraction)[ 1/1, 845/1 ]";
+// clang-format on
+#undef AR0234_SIZE
+
+const char* const imx290_properties =
+    "ExposureTime,OffsetX,OffsetY,OffsetAutoCenter,ReverseX,ReverseY,Gain,BlackLevel";
+const char* const imx390_properties = "ExposureTime,OffsetX,OffsetY,OffsetAutoCenter,ReverseX,"
+                                      "ReverseY,SensorOutputSelect,ExposureRatio,Gain,GainOffset";
+// The AR0234 has a trigger input, so its connection puts "TriggerSource" in front.
+const char* const ar0234_properties = "TriggerSource,ExposureTime,OffsetX,OffsetY,"
+                                      "OffsetAutoCenter,TriggerMode,Gain,StrobeMode";
+
+// Gain 9 dB is step 30 of 0.3 dB on the IMX290; "SP2" the third single channel of the IMX390;
+// 19.2 dB the top analog gain code of the AR0234.
+constexpr board_row::register_probe imx290_gain{"Gain", nullptr, 9.0, 0x1A, 0x3014, 2, false, 30};
+constexpr board_row::register_probe imx390_sp2{
+    "SensorOutputSelect", "SP2", 0, 0x21, 0x00FA, 1, false, 2};
+constexpr board_row::register_probe ar0234_gain{"Gain", nullptr, 19.2, 0x10, 0x3060, 2, true, 64};
+
 // clang-format off
 const board_row boards[] = {
     {"imx290-direct.board", imx290_caps,
-     "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1"},
+     "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1",
+     imx290_properties, "", imx290_gain},
     {"imx290-fpdlink.board", imx290_caps,
-     "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1"},
+     "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=61/1",
+     imx290_properties, "", imx290_gain},
+    {"imx390-fpdlink.board", imx390_caps,
+     "video/x-bayer,format=rggb12m,width=1920,height=1080,framerate=60/1",
+     imx390_properties, "", imx390_sp2},
+    {"ar0234-direct.board", ar0234_direct_caps,
+     "video/x-bayer,format=grbg10m,width=1920,height=1200,framerate=60/1",
+     ar0234_properties, "PicoBlade", ar0234_gain},
+    {"ar0234-fpdlink.board", ar0234_fpdlink_caps,
+     "video/x-bayer,format=grbg10m,width=1920,height=1200,framerate=105/1",
+     ar0234_properties, "FPD-Link,PicoBlade", ar0234_gain},
 };
 // clang-format on
+
+std::vector<std::string> split(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size())
+    {
+        const auto comma = std::min(text.find(',', start), text.size());
+        out.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> to_vector(GSList* list)
+{
+    std::vector<std::string> out;
+    for (GSList* l = list; l != nullptr; l = l->next)
+    {
+        out.emplace_back(static_cast<const char*>(l->data));
+    }
+    g_slist_free_full(list, g_free);
+    return out;
+}
 
 std::string row_name(const ::testing::TestParamInfo<board_row>& info)
 {
@@ -282,6 +407,43 @@ TEST_P(HardwareCamera, UnpluggedBoardEndsTheStreamWithTwoErrors)
     EXPECT_EQ(stats.headers_out_at_pool_destroy, 0u);
     EXPECT_EQ(stats.invalid_header_releases, 0u);
     EXPECT_EQ(stats.invalid_sends, 0u);
+}
+
+// While frames flow, the property interface shows the sensor's and the connection's
+// properties, and a value set through it reaches the sensor.
+TEST_P(HardwareCamera, PropertiesOfTheSensorAndItsConnectionWhileStreaming)
+{
+    make_pipeline(-1);
+    ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    ASSERT_TRUE(counter_.wait_for(2));
+    VelaProp* prop = VELA_PROP(child("src"));
+    EXPECT_EQ(to_vector(vela_prop_get_vela_property_names(prop)), split(GetParam().properties));
+    EXPECT_EQ(to_vector(vela_prop_get_vela_menu_entries(prop, "TriggerSource")),
+              split(GetParam().trigger_sources));
+
+    const auto& probe = GetParam().probe;
+    GValue value = G_VALUE_INIT;
+    if (probe.menu_entry != nullptr)
+    {
+        g_value_init(&value, G_TYPE_STRING);
+        g_value_set_string(&value, probe.menu_entry);
+    }
+    else
+    {
+        g_value_init(&value, G_TYPE_DOUBLE);
+        g_value_set_double(&value, probe.value);
+    }
+    EXPECT_TRUE(vela_prop_set_vela_property(prop, probe.property, &value));
+    g_value_unset(&value);
+    std::vector<unsigned char> bytes(probe.width);
+    ASSERT_EQ(korsa_sim_reg_read(10, probe.chip, probe.reg, bytes.data(), bytes.size()), 0);
+    unsigned got = 0;
+    for (unsigned i = 0; i < probe.width; ++i)
+    {
+        const unsigned shift = 8 * (probe.big_endian ? probe.width - 1 - i : i);
+        got |= unsigned{bytes[i]} << shift;
+    }
+    EXPECT_EQ(got, probe.expected) << probe.property;
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, HardwareCamera, ::testing::ValuesIn(boards), row_name);
