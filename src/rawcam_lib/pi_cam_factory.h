@@ -59,8 +59,8 @@ extern cam_holder g_static_camera_keep_alive;
 extern std::mutex g_cam_holder_mtx_;
 
 // Opens (or reuses) the hardware camera with the process-wide holder and the real lock file.
-// Errors: status camera_in_use (7) when another process holds the lock or the lock file may
-// not be opened; the open's errno otherwise; the creation's error unchanged.
+// Errors: status camera_in_use (7) when another process holds the lock or the lock file may not
+// be opened for lack of permission; the open's errno otherwise; the creation's error unchanged.
 result<camera_create_info> create_camera_object(const std::string& serial);
 
 // The same with a holder, its mutex and hooks of the caller's.

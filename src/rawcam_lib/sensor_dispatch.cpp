@@ -1,9 +1,11 @@
 #include "sensor_dispatch.h"
 
+#include "ar0234/ar0234_access.h"
 #include "eeprom_access.h"
 #include "imx290/imx290_access.h"
 #include "imx296/imx296_access.h"
 #include "imx335/imx335_access.h"
+#include "imx390/imx390_access.h"
 #include "log.h"
 #include "pi_setup.h"
 #include "rawcam_error.h"
@@ -16,13 +18,6 @@
 
 namespace korsa_cam::sensor {
 namespace {
-
-// The entry of a model whose driver is not part of this build yet: no driver, so detection
-// ends in unknown_sensor_type for it.
-std::unique_ptr<sensor_impl_itf> not_built(const driver_request&)
-{
-    return nullptr;
-}
 
 std::unique_ptr<sensor_impl_itf> imx290(const driver_request& r)
 {
@@ -44,16 +39,26 @@ std::unique_ptr<sensor_impl_itf> imx335(const driver_request& r)
     return create_imx335(r.bus, r.colour, r.pause);
 }
 
+std::unique_ptr<sensor_impl_itf> imx390(const driver_request& r)
+{
+    return create_imx390(r.bus, r.pause);
+}
+
+std::unique_ptr<sensor_impl_itf> ar0234(const driver_request& r)
+{
+    return create_ar0234(r.bus, r.colour, r.constraints, r.pause);
+}
+
 // The one place a driver is added. The IMX390 has no monochrome variant and ignores colour.
 const std::array<driver_entry, 6>& drivers()
 {
     static const std::array<driver_entry, 6> table = {{
-        {"IMX390", not_built},
+        {"IMX390", imx390},
         {"IMX296", imx296},
         {"IMX297", imx297},
         {"IMX335", imx335},
         {"IMX290", imx290},
-        {"AR0234", not_built},
+        {"AR0234", ar0234},
     }};
     return table;
 }

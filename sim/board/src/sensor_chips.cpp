@@ -63,10 +63,31 @@ bool sony_sensor::streaming() const
     return false;
 }
 
+constexpr uint16_t ar_sequencer_port = 0x3086;
+constexpr uint16_t ar_sequencer_position = 0x3088;
+
+// The sensor's registers, then its sequencer memory.
+constexpr register_layout ar0234_layout{
+    2, ar0234_sensor::sequencer_memory + 2 * ar0234_sensor::sequencer_words, true, 0x00};
+
 ar0234_sensor::ar0234_sensor(register_presets presets)
-    : register_chip(sensor_layout, std::move(presets))
+    : register_chip(ar0234_layout, std::move(presets))
 {
     power_on();
+}
+
+unsigned ar0234_sensor::word_position() const
+{
+    return ((at(ar_sequencer_position) << 8) | at(ar_sequencer_position + 1)) % sequencer_words;
+}
+
+uint8_t ar0234_sensor::load(unsigned pointer)
+{
+    if (pointer == ar_sequencer_port || pointer == ar_sequencer_port + 1U)
+    {
+        return at(sequencer_memory + 2 * word_position() + (pointer - ar_sequencer_port));
+    }
+    return register_chip::load(pointer);
 }
 
 void ar0234_sensor::apply_defaults()
@@ -87,6 +108,19 @@ void ar0234_sensor::store(unsigned pointer, uint8_t value)
     if (pointer == 0x301B && (value & 0x01) != 0)
     {
         restore_power_on_contents();
+        return;
+    }
+    // The sequencer port: the high byte waits in the port until the low byte completes the
+    // word, which goes into the sequencer memory; the position moves on to the next word.
+    if (pointer == ar_sequencer_port + 1U)
+    {
+        const unsigned word = word_position();
+        at(sequencer_memory + 2 * word) = at(ar_sequencer_port);
+        at(sequencer_memory + 2 * word + 1) = value;
+        const unsigned position = (at(ar_sequencer_position) << 8) | at(ar_sequencer_position + 1);
+        const unsigned next = (position & ~(sequencer_words - 1)) | ((word + 1) % sequencer_words);
+        at(ar_sequencer_position) = static_cast<uint8_t>(next >> 8);
+        at(ar_sequencer_position + 1) = static_cast<uint8_t>(next & 0xFF);
         return;
     }
     register_chip::store(pointer, value);
