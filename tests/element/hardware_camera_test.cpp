@@ -325,17 +325,13 @@ std::vector<std::string> to_vector(GSList* list)
     return out;
 }
 
-std::string row_name(const ::testing::TestParamInfo<board_row>& info)
+// A test name from the row's board file: "imx290-direct.board" gives "imx290_direct".
+template <typename Row>
+std::string row_name(const ::testing::TestParamInfo<Row>& info)
 {
     std::string name = info.param.board;
     name = name.substr(0, name.find('.'));
-    for (char& c : name)
-    {
-        if (c == '-')
-        {
-            c = '_';
-        }
-    }
+    std::replace(name.begin(), name.end(), '-', '_');
     return name;
 }
 
@@ -392,9 +388,13 @@ struct handoff_counter
     }
 };
 
-class HardwareCamera : public ::testing::TestWithParam<board_row>
+// One board per test: the board file of the row loaded, the pipeline torn down after it.
+template <typename Row>
+class board_fixture : public ::testing::TestWithParam<Row>
 {
 protected:
+    using ::testing::TestWithParam<Row>::GetParam;
+
     void SetUp() override
     {
         const std::string path = std::string(KORSA_BOARD_DIR) + "/" + GetParam().board;
@@ -447,6 +447,23 @@ protected:
     handoff_counter counter_;
 };
 
+using HardwareCamera = board_fixture<board_row>;
+
+// What the receiver's books say once a pipeline is down: every capture buffer came back, and
+// no pool or header is left.
+void expect_every_buffer_back()
+{
+    korsa_vc_sim_stats stats{};
+    korsa_vc_sim_get_stats(&stats);
+    EXPECT_EQ(stats.live_pools, 0u);
+    EXPECT_EQ(stats.live_headers, 0u);
+    EXPECT_EQ(stats.headers_out_at_pool_destroy, 0u);
+    EXPECT_EQ(stats.invalid_header_releases, 0u);
+    EXPECT_EQ(stats.invalid_sends, 0u);
+    EXPECT_EQ(stats.live_vcsm_handles, 0u);
+    EXPECT_EQ(stats.invalid_vcsm_frees, 0u);
+}
+
 // Opening the camera turns the board's formats into caps; an open pipeline picks the sensor's
 // full size at its top rate.
 TEST_P(HardwareCamera, OffersTheBoardsCapsAndNegotiatesTheFullSize)
@@ -491,13 +508,7 @@ TEST_P(HardwareCamera, FramesAreTheReceiversMemoryAndAllComeBack)
     korsa_vc_sim_stats stats{};
     korsa_vc_sim_get_stats(&stats);
     EXPECT_GE(stats.frames_delivered, 20u);
-    EXPECT_EQ(stats.live_pools, 0u);
-    EXPECT_EQ(stats.live_headers, 0u);
-    EXPECT_EQ(stats.headers_out_at_pool_destroy, 0u);
-    EXPECT_EQ(stats.invalid_header_releases, 0u);
-    EXPECT_EQ(stats.invalid_sends, 0u);
-    EXPECT_EQ(stats.live_vcsm_handles, 0u);
-    EXPECT_EQ(stats.invalid_vcsm_frees, 0u);
+    expect_every_buffer_back();
 }
 
 // The board goes away while streaming: the two element errors with the camera's serial, then
@@ -549,13 +560,7 @@ TEST_P(HardwareCamera, UnpluggedBoardEndsTheStreamWithTwoErrors)
     EXPECT_EQ(errors[0].code, GST_RESOURCE_ERROR_NOT_FOUND);
 
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-    korsa_vc_sim_stats stats{};
-    korsa_vc_sim_get_stats(&stats);
-    EXPECT_EQ(stats.live_pools, 0u);
-    EXPECT_EQ(stats.live_headers, 0u);
-    EXPECT_EQ(stats.headers_out_at_pool_destroy, 0u);
-    EXPECT_EQ(stats.invalid_header_releases, 0u);
-    EXPECT_EQ(stats.invalid_sends, 0u);
+    expect_every_buffer_back();
 }
 
 // While frames flow, the property interface shows the sensor's and the connection's
@@ -595,7 +600,7 @@ TEST_P(HardwareCamera, PropertiesOfTheSensorAndItsConnectionWhileStreaming)
     EXPECT_EQ(got, probe.expected) << probe.property;
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, HardwareCamera, ::testing::ValuesIn(boards), row_name);
+INSTANTIATE_TEST_SUITE_P(Boards, HardwareCamera, ::testing::ValuesIn(boards), row_name<board_row>);
 
 // What the IMX296, IMX297 and IMX335 properties do on the streaming element: one row per
 // board (the names and menus are checked for every board above).
@@ -612,14 +617,6 @@ const behaviour_row behaviour_rows[] = {
     {"imx297-colour-direct.board", true}, {"imx335-direct.board", false},
     {"imx335-fpdlink.board", false},
 };
-
-std::string behaviour_row_name(const ::testing::TestParamInfo<behaviour_row>& info)
-{
-    std::string name = info.param.board;
-    name = name.substr(0, name.find('.'));
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-}
 
 gboolean set_menu(GstElement* e, const char* name, const char* entry)
 {
@@ -648,40 +645,12 @@ int sensor_reg(unsigned reg)
     return korsa_sim::reg(10, 0x1A, reg);
 }
 
-class HardwareCameraProperties : public ::testing::TestWithParam<behaviour_row>
-{
-protected:
-    void SetUp() override
-    {
-        const std::string path = std::string(KORSA_BOARD_DIR) + "/" + GetParam().board;
-        ASSERT_EQ(korsa_sim_load_board(path.c_str()), 0) << path;
-        std::lock_guard lock(korsa_cam::g_cam_holder_mtx_);
-        korsa_cam::g_static_camera_keep_alive.camera.reset();
-        korsa_cam::g_static_camera_keep_alive.serial.clear();
-    }
-    void TearDown() override
-    {
-        if (pipeline_ != nullptr)
-        {
-            gst_element_set_state(pipeline_, GST_STATE_NULL);
-            gst_object_unref(pipeline_);
-        }
-    }
-
-    GstElement* pipeline_ = nullptr;
-    handoff_counter counter_;
-};
+using HardwareCameraProperties = board_fixture<behaviour_row>;
 
 TEST_P(HardwareCameraProperties, TriggerModeAndFlipsActOnTheSensorWhileStreaming)
 {
-    g_autoptr(GError) error = nullptr;
-    pipeline_ = gst_parse_launch(
-        "velakorsasrc name=src ! fakesink name=sink signal-handoffs=true sync=false", &error);
-    ASSERT_NE(pipeline_, nullptr) << (error != nullptr ? error->message : "");
-    gst_object_ref_sink(pipeline_);
-    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline_), "sink");
-    g_signal_connect(sink, "handoff", G_CALLBACK(handoff_counter::on_handoff), &counter_);
-    g_autoptr(GstElement) src = gst_bin_get_by_name(GST_BIN(pipeline_), "src");
+    make_pipeline(-1);
+    GstElement* src = child("src");
     ASSERT_NE(gst_element_set_state(pipeline_, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     ASSERT_TRUE(counter_.wait_for(2));
 
@@ -712,6 +681,6 @@ TEST_P(HardwareCameraProperties, TriggerModeAndFlipsActOnTheSensorWhileStreaming
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, HardwareCameraProperties, ::testing::ValuesIn(behaviour_rows),
-                         behaviour_row_name);
+                         row_name<behaviour_row>);
 
 } // namespace
